@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,16 +37,28 @@ void jpeg_error_exit(j_common_ptr cinfo) {
   std::longjmp(err->jump, 1);
 }
 
+std::string errno_text(int code) { return std::strerror(code); }
+
 void jpeg_ignore_message(j_common_ptr) {}
 
-// Runs the header parse apart from read_jpeg_header so that no object with a
-// destructor lives across the longjmp.
-bool parse_jpeg_header(std::FILE* file, JpegHeader* header, char* message) {
+// Warnings that mean pixels are missing: libjpeg fills them with grey and
+// carries on, and so would the image library, so they end the scan here.
+void jpeg_fail_on_lost_data(j_common_ptr cinfo, int msg_level) {
+  const int code = cinfo->err->msg_code;
+  if (msg_level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC))
+    cinfo->err->error_exit(cinfo);
+}
+
+// Runs the parse apart from its callers so that no object with a destructor
+// lives across the longjmp.  With `scan`, also entropy-decodes all the data
+// (at 1/8 scale, so the pixels themselves cost little).
+bool parse_jpeg(std::FILE* file, bool scan, JpegHeader* header, char* message) {
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = jpeg_error_exit;
   err.pub.output_message = jpeg_ignore_message;
+  err.pub.emit_message = jpeg_fail_on_lost_data;
   if (setjmp(err.jump)) {
     std::strcpy(message, err.message);
     jpeg_destroy_decompress(&cinfo);
@@ -58,19 +71,20 @@ bool parse_jpeg_header(std::FILE* file, JpegHeader* header, char* message) {
   header->height = int32_t(cinfo.image_height);
   header->components = cinfo.num_components;
   header->ink = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  if (scan) {
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 8;
+    jpeg_start_decompress(&cinfo);
+    JSAMPARRAY row = cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                             cinfo.output_width * cinfo.output_components, 1);
+    while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, row, 1);
+    jpeg_finish_decompress(&cinfo);
+  }
   jpeg_destroy_decompress(&cinfo);
   return true;
 }
 
-std::string errno_text(int code) { return std::strerror(code); }
-
-}  // namespace
-
-bool frames_fit(int64_t w, int64_t h) {
-  return w >= 1 && h >= 1 && (w + 2 * BORDER) * (h + 2 * BORDER) * CHANNELS <= MAX_FRAME_BYTES;
-}
-
-bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error) {
+bool parse_jpeg_file(const char* path, bool scan, JpegHeader* header, std::string* error) {
   std::FILE* file = std::fopen(path, "rb");
   if (!file) {
     *error = errno_text(errno);
@@ -83,10 +97,20 @@ bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error) 
     return false;
   }
   char message[JMSG_LENGTH_MAX] = "";
-  const bool ok = parse_jpeg_header(file, header, message);
+  const bool ok = parse_jpeg(file, scan, header, message);
   std::fclose(file);
   if (!ok) *error = std::string("not a readable JPEG: ") + message;
   return ok;
+}
+
+}  // namespace
+
+bool frames_fit(int64_t w, int64_t h) {
+  return w >= 1 && h >= 1 && (w + 2 * BORDER) * (h + 2 * BORDER) * CHANNELS <= MAX_FRAME_BYTES;
+}
+
+bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error) {
+  return parse_jpeg_file(path, false, header, error);
 }
 
 bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error) {
@@ -102,6 +126,9 @@ bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error
     *error = "CMYK/YCCK JPEGs are not supported; convert the image to RGB first";
     return false;
   }
+  // A header may promise far more pixels than the file holds; the library
+  // would decode the missing ones as grey and report success.
+  if (!parse_jpeg_file(path, true, &header, error)) return false;
   if (!ilLoadImage(path)) {
     *error = "cannot decode: " + il_error_text();
     return false;

@@ -31,8 +31,10 @@ struct JpegHeader {
 bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error);
 
 // Loads `path` into the currently bound DevIL image as 8-bit, 3-channel
-// pixels: refuses files that are not JPEGs, that claim frames larger than
-// MAX_FRAME_BYTES or that hold CMYK/YCCK, and converts greyscale.  The caller
+// pixels.  Refuses, before the library decodes anything, files that are not
+// JPEGs, that claim frames larger than MAX_FRAME_BYTES, that hold CMYK/YCCK or
+// whose data ends before all the pixels its header promises; converts
+// greyscale.  The caller
 // has called ilInit and bound an image.
 bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error);
 

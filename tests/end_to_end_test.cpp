@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+//
+// The built program, run in a fresh directory as a user would run it.
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "reference.h"
+
+namespace {
+
+const std::string DATA = TEST_DATA_DIR;
+const std::vector<uint8_t> OLD_OUTPUT = {'e', 'a', 'r', 'l', 'i', 'e', 'r', '\n'};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = ::testing::TempDir() + "median_e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
+    dir_ = templ;
+    // The run goes to files outside the work directory, so the directory
+    // listing shows only what the program itself leaves.
+    out_path_ = dir_ + ".stdout";
+    err_path_ = dir_ + ".stderr";
+  }
+  void TearDown() override {
+    std::system(("rm -rf '" + dir_ + "' '" + out_path_ + "' '" + err_path_ + "'").c_str());
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void input_from(const std::string& sample) { write_file(path("input.jpg"), read_file(DATA + "/" + sample)); }
+  void input_bytes(const std::vector<uint8_t>& bytes) { write_file(path("input.jpg"), bytes); }
+
+  // Runs the program in the directory, optionally behind shell commands that
+  // set limits (bash, so that ulimit -f counts 1024-byte blocks).
+  void run(const std::string& prefix = "") {
+    const std::string command = "cd '" + dir_ + "' && bash -c '" + prefix + " exec \"$0\"' '" +
+                                MEDIAN_BENCH_EXE + "' > '" + out_path_ + "' 2> '" + err_path_ + "'";
+    const int status = std::system(command.c_str());
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    stdout_ = slurp(out_path_);
+    stderr_ = slurp(err_path_);
+  }
+
+  std::set<std::string> listing() const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+
+  void expect_four_lines(const std::string& resolution) {
+    const std::regex report(
+        "Input resolution: " + resolution +
+        "\nStart median filtering\n"
+        "SSE CPU TIME for 200 runs: [0-9]+\\.[0-9]{4} sec\n"
+        "SSE Performance: ([0-9]+\\.[0-9]{4}| *inf) Mpixel/s \\(average of 200 runs\\)\n");
+    EXPECT_TRUE(std::regex_match(stdout_, report)) << stdout_;
+  }
+
+  // The saved image, decoded, against the scalar median of the decoded input.
+  void expect_filtered_output(const std::string& input_file, double min_psnr) {
+    Rgb8Image input, output;
+    ASSERT_TRUE(decode_rgb(DATA + "/" + input_file, &input));
+    ASSERT_TRUE(decode_rgb(path("output.jpg"), &output));
+    ASSERT_EQ(output.w, input.w);
+    ASSERT_EQ(output.h, input.h);
+    EXPECT_GE(psnr(output.pixels, reference_median(input)), min_psnr);
+  }
+
+  std::string dir_, out_path_, err_path_;
+  int exit_code_ = -1;
+  std::string stdout_, stderr_;
+};
+
+TEST_F(Program, FiltersAPhotoAndReplacesTheOldOutput) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  write_file(path("output.jpg"), OLD_OUTPUT);
+  run();
+  EXPECT_EQ(exit_code_, 0) << stderr_;
+  EXPECT_EQ(stderr_, "");
+  expect_four_lines(" 280x 360");
+  expect_filtered_output("01-photo-280x360-gopher-plush-baseline444.jpg", 35.0);
+  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+TEST_F(Program, ConvertsGreyscaleAndFiltersTheSinglePixel) {
+  input_from("08-greyscale-512x512-eiffel-tower.jpg");
+  run();
+  EXPECT_EQ(exit_code_, 0) << stderr_;
+  expect_four_lines(" 512x 512");
+  expect_filtered_output("08-greyscale-512x512-eiffel-tower.jpg", 35.0);
+
+  // A single pixel's window holds 24 zeros, so it filters to black.
+  input_from("17-tiny-1x1-progressive-exif-xmp.jpg");
+  run();
+  EXPECT_EQ(exit_code_, 0) << stderr_;
+  expect_four_lines("   1x   1");
+  Rgb8Image output;
+  ASSERT_TRUE(decode_rgb(path("output.jpg"), &output));
+  for (uint8_t b : output.pixels) EXPECT_LE(b, 2);
+}
+
+// Inputs that must be refused before anything is printed or saved.
+struct BadInput {
+  const char* name;
+  std::vector<uint8_t> bytes;  // empty with no_file: no input.jpg at all
+  const char* cause;           // a fragment of the message
+  bool no_file = false;
+};
+
+std::vector<uint8_t> sample(const char* name) { return read_file(DATA + "/" + name); }
+
+std::vector<BadInput> bad_inputs() {
+  const auto photo = sample("02-photo-512x512-eiffel-tower-baseline444.jpg");
+  std::vector<uint8_t> cmyk(16 * 16 * 4, 40);
+  auto huge = encode_jpeg(8, 8, 3, JCS_RGB, JCS_YCbCr, std::vector<uint8_t>(192, 50));
+  patch_jpeg_size(&huge, 64250, 64250);
+  auto over_31_bits = huge;
+  patch_jpeg_size(&over_31_bits, 26750, 26752);
+  auto short_of_data = huge;
+  patch_jpeg_size(&short_of_data, 3000, 2000);
+  return {
+      {"missing", {}, "No such file or directory", true},
+      {"empty", {}, "Empty input file"},
+      {"truncated", std::vector<uint8_t>(photo.begin(), photo.begin() + photo.size() / 2),
+       "Premature end of JPEG file"},
+      {"png", sample("18-png-rgba-500x500-tulips-alpha.png"), "Not a JPEG file"},
+      {"cmyk", sample("09-cmyk-adobe-150x103-video-frame.jpg"), "CMYK"},
+      {"ycck", encode_jpeg(16, 16, 4, JCS_CMYK, JCS_YCCK, cmyk), "CMYK"},
+      {"claims 64250x64250", huge, "64250x64250 pixels is too large"},
+      {"just over the frame limit", over_31_bits, "26750x26752 pixels is too large"},
+      {"claims more pixels than it holds", short_of_data, "premature end"},
+  };
+}
+
+TEST_F(Program, RefusesBadInputAndLeavesTheOldOutputAlone) {
+  for (const BadInput& bad : bad_inputs()) {
+    SCOPED_TRACE(bad.name);
+    std::remove(path("input.jpg").c_str());
+    if (!bad.no_file) input_bytes(bad.bytes);
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    run();
+    EXPECT_EQ(exit_code_, 1);
+    EXPECT_EQ(stdout_, "");
+    EXPECT_EQ(stderr_.rfind("median_bench: input.jpg: ", 0), 0u) << stderr_;
+    EXPECT_NE(stderr_.find(bad.cause), std::string::npos) << stderr_;
+    EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
+    EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+    EXPECT_EQ(listing().size(), bad.no_file ? 1u : 2u);
+  }
+}
+
+TEST_F(Program, InputThatIsADirectoryIsRefused) {
+  ASSERT_EQ(mkdir(path("input.jpg").c_str(), 0755), 0);
+  run();
+  EXPECT_EQ(exit_code_, 1);
+  EXPECT_NE(stderr_.find("input.jpg: Is a directory"), std::string::npos) << stderr_;
+}
+
+TEST_F(Program, FailedSaveKeepsTheOldOutputAndLeavesNoTemporaryFile) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  write_file(path("output.jpg"), OLD_OUTPUT);
+  // The encoded photo is about 55 KB: a 16 KB file size limit cuts it short.
+  // With SIGXFSZ ignored the write fails with EFBIG instead of killing us.
+  run("ulimit -f 16; trap \"\" XFSZ;");
+  EXPECT_EQ(exit_code_, 1);
+  expect_four_lines(" 280x 360");
+  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: File too large"), std::string::npos)
+      << stderr_;
+  EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+TEST_F(Program, OutputThatIsADirectoryIsReportedAndKept) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  ASSERT_EQ(mkdir(path("output.jpg").c_str(), 0755), 0);
+  run();
+  EXPECT_EQ(exit_code_, 1);
+  expect_four_lines(" 280x 360");
+  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot replace the file: Is a directory"),
+            std::string::npos)
+      << stderr_;
+  struct stat st;
+  ASSERT_EQ(stat(path("output.jpg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: MIT
+#include "reference.h"
+
+#include <IL/il.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <jpeglib.h>
+#include <stdexcept>
+
+std::vector<uint8_t> reference_median(const Rgb8Image& image) {
+  const int w = image.w, h = image.h;
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  std::vector<uint8_t> window;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int ch = 0; ch < 3; ++ch) {
+        window.clear();
+        for (int dy = -2; dy <= 2; ++dy)
+          for (int dx = -2; dx <= 2; ++dx) {
+            const int sx = x + dx, sy = y + dy;
+            const bool inside = sx >= 0 && sx < w && sy >= 0 && sy < h;
+            window.push_back(inside ? image.pixels[(size_t(sy) * w + sx) * 3 + ch] : 0);
+          }
+        std::nth_element(window.begin(), window.begin() + 12, window.end());
+        out[(size_t(y) * w + x) * 3 + ch] = window[12];
+      }
+  return out;
+}
+
+std::vector<uint8_t> padded_frame(const Rgb8Image& image) {
+  const size_t row = size_t(image.w + 4) * 3;
+  std::vector<uint8_t> frame(row * (image.h + 4), 0);
+  for (int y = 0; y < image.h; ++y)
+    std::copy_n(&image.pixels[size_t(y) * image.w * 3], size_t(image.w) * 3,
+                &frame[(y + 2) * row + 6]);
+  return frame;
+}
+
+bool decode_rgb(const std::string& path, Rgb8Image* image) {
+  static const bool initialised = (ilInit(), true);
+  (void)initialised;
+  ILuint name = 0;
+  ilGenImages(1, &name);
+  ilBindImage(name);
+  const bool ok = ilLoadImage(path.c_str()) && ilConvertImage(IL_RGB, IL_UNSIGNED_BYTE);
+  if (ok) {
+    image->w = ilGetInteger(IL_IMAGE_WIDTH);
+    image->h = ilGetInteger(IL_IMAGE_HEIGHT);
+    const uint8_t* data = ilGetData();
+    image->pixels.assign(data, data + size_t(image->w) * image->h * 3);
+  }
+  ilDeleteImages(1, &name);
+  return ok;
+}
+
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 0.0;
+  double sum = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = double(a[i]) - double(b[i]);
+    sum += d * d;
+  }
+  if (sum == 0.0) return INFINITY;
+  return 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+}
+
+std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_space,
+                                 int jpeg_color_space, const std::vector<uint8_t>& pixels) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(w);
+  cinfo.image_height = JDIMENSION(h);
+  cinfo.input_components = components;
+  cinfo.in_color_space = J_COLOR_SPACE(in_color_space);
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_colorspace(&cinfo, J_COLOR_SPACE(jpeg_color_space));
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&pixels[size_t(cinfo.next_scanline) * w * components]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+void patch_jpeg_size(std::vector<uint8_t>* jpeg, uint16_t w, uint16_t h) {
+  auto& b = *jpeg;
+  // Walk the marker segments up to the first start-of-frame (SOF0..SOF2).
+  for (size_t i = 2; i + 9 < b.size();) {
+    if (b[i] != 0xFF) throw std::runtime_error("not at a marker");
+    const uint8_t marker = b[i + 1];
+    const size_t length = size_t(b[i + 2]) << 8 | b[i + 3];
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      b[i + 5] = uint8_t(h >> 8), b[i + 6] = uint8_t(h);
+      b[i + 7] = uint8_t(w >> 8), b[i + 8] = uint8_t(w);
+      return;
+    }
+    i += 2 + length;
+  }
+  throw std::runtime_error("no frame header");
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
