@@ -176,6 +176,30 @@ TEST_F(Program, InputThatIsADirectoryIsRefused) {
   EXPECT_NE(stderr_.find("input.jpg: Is a directory"), std::string::npos) << stderr_;
 }
 
+TEST_F(Program, RunsOutOfMemoryCleanly) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limits below";
+#endif
+  // The 16-megapixel photo takes about 50 MB in the library and twice that
+  // in the working frames.  Under these address-space limits the decoder or
+  // the frame allocation fails, depending on the limit; either way the run
+  // must end with a message and leave the old output alone.
+  input_from("06-photo-5312x2988-dandelions-16mp-progressive.jpg");
+  bool frames_refused = false;
+  for (const char* kib : {"60000", "100000", "130000", "145000"}) {
+    SCOPED_TRACE(kib);
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    run(std::string("ulimit -v ") + kib + ";");
+    EXPECT_EQ(exit_code_, 1) << stdout_;
+    EXPECT_EQ(stderr_.rfind("median_bench: input.jpg: ", 0), 0u) << stderr_;
+    EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
+    EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+    frames_refused |= stderr_.find("cannot allocate") != std::string::npos;
+  }
+  EXPECT_TRUE(frames_refused) << "no limit reached the frame allocation";
+  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
 TEST_F(Program, FailedSaveKeepsTheOldOutputAndLeavesNoTemporaryFile) {
   input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
   write_file(path("output.jpg"), OLD_OUTPUT);
