@@ -146,6 +146,8 @@ std::vector<BadInput> bad_inputs() {
       {"png", sample("18-png-rgba-500x500-tulips-alpha.png"), "Not a JPEG file"},
       {"cmyk", sample("09-cmyk-adobe-150x103-video-frame.jpg"), "CMYK"},
       {"ycck", encode_jpeg(16, 16, 4, JCS_CMYK, JCS_YCCK, cmyk), "CMYK"},
+      {"two components", encode_jpeg(16, 16, 2, JCS_UNKNOWN, JCS_UNKNOWN, std::vector<uint8_t>(512, 60)),
+       "2 components are not supported"},
       {"claims 64250x64250", huge, "64250x64250 pixels is too large"},
       {"just over the frame limit", over_31_bits, "26750x26752 pixels is too large"},
       {"claims more pixels than it holds", short_of_data, "premature end"},
