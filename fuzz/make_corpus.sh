@@ -82,6 +82,9 @@ def uniform(w, h, components):
 
 seeds["components-2.jpg"] = uniform(24, 16, 2)
 seeds["components-5.jpg"] = uniform(24, 16, 5)
+# The widest row libjpeg allows, and a one-pixel column.
+seeds["uniform-65500x8.jpg"] = uniform(65500, 8, 3)
+seeds["uniform-1x8000.jpg"] = uniform(1, 8000, 3)
 for name, data in seeds.items():
     open(f"{out}/{name}", "wb").write(data)
 PY
