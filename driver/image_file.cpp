@@ -126,6 +126,14 @@ bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error
     *error = "CMYK/YCCK JPEGs are not supported; convert the image to RGB first";
     return false;
   }
+  // Two components, or five and more, carry no colour model libjpeg can turn
+  // into RGB; the image library would load them in a layout of its own and
+  // then fail to convert, so they are refused before it decodes anything.
+  if (header.components != 1 && header.components != 3) {
+    *error = "JPEGs with " + std::to_string(header.components) +
+             " components are not supported; only greyscale and colour are";
+    return false;
+  }
   // A header may promise far more pixels than the file holds; the library
   // would decode the missing ones as grey and report success.
   if (!parse_jpeg_file(path, true, &header, error)) return false;

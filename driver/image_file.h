@@ -32,9 +32,9 @@ bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error);
 
 // Loads `path` into the currently bound DevIL image as 8-bit, 3-channel
 // pixels.  Refuses, before the library decodes anything, files that are not
-// JPEGs, that claim frames larger than MAX_FRAME_BYTES, that hold CMYK/YCCK or
-// whose data ends before all the pixels its header promises; converts
-// greyscale.  The caller
+// JPEGs, that claim frames larger than MAX_FRAME_BYTES, that hold CMYK/YCCK
+// or a number of components other than one or three, or whose data ends
+// before all the pixels its header promises; converts greyscale.  The caller
 // has called ilInit and bound an image.
 bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <dirent.h>
@@ -48,8 +49,13 @@ class Program : public ::testing::Test {
 
   // Runs the program in the directory, optionally behind shell commands that
   // set limits (bash, so that ulimit -f counts 1024-byte blocks).
-  void run(const std::string& prefix = "") {
-    const std::string command = "cd '" + dir_ + "' && bash -c '" + prefix + " exec \"$0\"' '" +
+  void run(const std::string& prefix = "") { run_script(prefix + " exec \"$0\""); }
+
+  // Runs a bash script in the directory, with the program's path as $0 and
+  // `launcher` (say, unshare) in front of bash; the script's exit status
+  // stands for the program's.  The script contains no single quotes.
+  void run_script(const std::string& script, const std::string& launcher = "") {
+    const std::string command = "cd '" + dir_ + "' && " + launcher + " bash -c '" + script + "' '" +
                                 MEDIAN_BENCH_EXE + "' > '" + out_path_ + "' 2> '" + err_path_ + "'";
     const int status = std::system(command.c_str());
     exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -57,9 +63,9 @@ class Program : public ::testing::Test {
     stderr_ = slurp(err_path_);
   }
 
-  std::set<std::string> listing() const {
+  std::set<std::string> listing(const std::string& subdir = "") const {
     std::set<std::string> names;
-    if (DIR* d = opendir(dir_.c_str())) {
+    if (DIR* d = opendir((subdir.empty() ? dir_ : path(subdir)).c_str())) {
       while (dirent* e = readdir(d))
         if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
       closedir(d);
@@ -127,6 +133,13 @@ struct BadInput {
   bool no_file = false;
 };
 
+// Whether this process may mount file systems in a private mount namespace
+// (root, outside a container that forbids it).
+bool can_mount_privately(const std::string& dir) {
+  const std::string command = "unshare -m mount -t tmpfs -o size=4k tmpfs '" + dir + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
 std::vector<uint8_t> sample(const char* name) { return read_file(DATA + "/" + name); }
 
 std::vector<BadInput> bad_inputs() {
@@ -146,8 +159,12 @@ std::vector<BadInput> bad_inputs() {
       {"png", sample("18-png-rgba-500x500-tulips-alpha.png"), "Not a JPEG file"},
       {"cmyk", sample("09-cmyk-adobe-150x103-video-frame.jpg"), "CMYK"},
       {"ycck", encode_jpeg(16, 16, 4, JCS_CMYK, JCS_YCCK, cmyk), "CMYK"},
+      {"two components", encode_jpeg(16, 16, 2, JCS_UNKNOWN, JCS_UNKNOWN, std::vector<uint8_t>(512, 60)),
+       "2 components are not supported"},
       {"claims 64250x64250", huge, "64250x64250 pixels is too large"},
       {"just over the frame limit", over_31_bits, "26750x26752 pixels is too large"},
+      {"valid image just over the frame limit", uniform_grey_jpeg(26750, 26752),
+       "26750x26752 pixels is too large"},
       {"claims more pixels than it holds", short_of_data, "premature end"},
   };
 }
@@ -166,6 +183,40 @@ TEST_F(Program, RefusesBadInputAndLeavesTheOldOutputAlone) {
     EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
     EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
     EXPECT_EQ(listing().size(), bad.no_file ? 1u : 2u);
+  }
+}
+
+// The fuzzer's seeds, and every input it ever broke the program with, run
+// through the real program here too, so they stay fixed in every build,
+// the sanitizer build included.
+TEST_F(Program, EveryFuzzSeedEndsInAReportOrOneLineAboutTheInput) {
+  std::set<std::string> seeds;
+  if (DIR* d = opendir(FUZZ_CORPUS_DIR)) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) seeds.insert(name);
+    }
+    closedir(d);
+  }
+  ASSERT_FALSE(seeds.empty());
+  for (const std::string& seed : seeds) {
+    SCOPED_TRACE(seed);
+    input_bytes(read_file(std::string(FUZZ_CORPUS_DIR) + "/" + seed));
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    run();
+    if (exit_code_ == 0) {
+      EXPECT_EQ(stderr_, "");
+      expect_four_lines(" *[0-9]+x *[0-9]+");
+      Rgb8Image output;
+      EXPECT_TRUE(decode_rgb(path("output.jpg"), &output));
+    } else {
+      EXPECT_EQ(exit_code_, 1);
+      EXPECT_EQ(stdout_, "");
+      EXPECT_EQ(stderr_.rfind("median_bench: input.jpg: ", 0), 0u) << stderr_;
+      EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
+      EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+    }
+    EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
   }
 }
 
@@ -209,6 +260,57 @@ TEST_F(Program, FailedSaveKeepsTheOldOutputAndLeavesNoTemporaryFile) {
   EXPECT_EQ(exit_code_, 1);
   expect_four_lines(" 280x 360");
   EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: File too large"), std::string::npos)
+      << stderr_;
+  EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+// A disk that really fills up: a tmpfs with room for the input, the old
+// output and one page more, mounted in a private mount namespace that ends
+// with the run; what the program left there is copied out for the checks.
+TEST_F(Program, FullFileSystemKeepsTheOldOutputAndLeavesNoTemporaryFile) {
+  if (!can_mount_privately(dir_)) GTEST_SKIP() << "cannot mount a tmpfs in a private mount namespace";
+  const std::string photo = "01-photo-280x360-gopher-plush-baseline444.jpg";
+  input_from(photo);
+  write_file(path("output.jpg"), OLD_OUTPUT);
+  ASSERT_EQ(mkdir(path("full").c_str(), 0755), 0);
+  const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  const size_t size = (read_file(DATA + "/" + photo).size() + page - 1) / page * page + 2 * page;
+  run_script("mount -t tmpfs -o size=" + std::to_string(size) + " tmpfs full || exit 99;"
+             " cp input.jpg output.jpg full/ && cd full || exit 98;"
+             " \"$0\"; status=$?; cp -a . ../after; exit $status",
+             "unshare -m");
+  ASSERT_LT(exit_code_, 98) << stderr_;
+  EXPECT_EQ(exit_code_, 1);
+  expect_four_lines(" 280x 360");
+  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: No space left on device"),
+            std::string::npos)
+      << stderr_;
+  EXPECT_EQ(read_file(path("after/output.jpg")), OLD_OUTPUT);
+  EXPECT_EQ(listing("after"), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+// Root writes through any permission bits, so as root the directory is made
+// read-only by mounting it over itself, read-only, in a private mount
+// namespace; otherwise its permissions take the write bit away.
+TEST_F(Program, UnwritableDirectoryKeepsTheOldOutput) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  write_file(path("output.jpg"), OLD_OUTPUT);
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+    run();
+    chmod(dir_.c_str(), 0755);
+  } else {
+    if (!can_mount_privately(dir_)) GTEST_SKIP() << "root, and cannot mount in a private mount namespace";
+    // cd "$PWD" again so that the working directory is the read-only mount.
+    run_script("mount --bind \"$PWD\" \"$PWD\" && mount -o remount,bind,ro \"$PWD\" || exit 99;"
+               " cd \"$PWD\" && exec \"$0\"",
+               "unshare -m");
+    ASSERT_NE(exit_code_, 99) << stderr_;
+  }
+  EXPECT_EQ(exit_code_, 1);
+  expect_four_lines(" 280x 360");
+  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot create a temporary file: "), std::string::npos)
       << stderr_;
   EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
   EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));

@@ -2,8 +2,12 @@
 //
 // The checks that stand between an untrusted file and the frame arithmetic.
 
+#include <IL/il.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include "image_file.h"
 #include "reference.h"
@@ -14,7 +18,7 @@ TEST(FramesFit, LimitIsThePaddedFrameIn31Bits) {
   EXPECT_TRUE(frames_fit(1, 1));
   EXPECT_TRUE(frames_fit(5312, 2988));
   // (w + 4) * (h + 4) * 3 <= 2^31 - 1: 26754 * 26755 * 3 = 2147409810 fits,
-  // 26754 * 26756 * 3 = 2147570472 does not.
+  // 26754 * 26756 * 3 = 2147490072 does not.
   EXPECT_TRUE(frames_fit(26750, 26751));
   EXPECT_FALSE(frames_fit(26750, 26752));
   EXPECT_FALSE(frames_fit(64250, 64250));
@@ -52,6 +56,61 @@ TEST(ReadJpegHeader, TrustsNothingButTheHeaderForTheSize) {
   ASSERT_TRUE(read_jpeg_header(path.c_str(), &header, &error)) << error;
   EXPECT_EQ(header.width, 64250);
   EXPECT_EQ(header.height, 64250);
+}
+
+// Decodes all of a JPEG's data at 1/8 scale with plain libjpeg; true when
+// every row arrives without a warning about missing or corrupt data.
+bool decodes_cleanly(const std::vector<uint8_t>& jpeg) {
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = 8;
+  jpeg_start_decompress(&cinfo);
+  std::vector<JSAMPLE> row(size_t(cinfo.output_width) * cinfo.output_components);
+  JSAMPROW rows[] = {row.data()};
+  while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, rows, 1);
+  jpeg_finish_decompress(&cinfo);
+  const bool clean = err.num_warnings == 0;
+  jpeg_destroy_decompress(&cinfo);
+  return clean;
+}
+
+// A real image, not a lying header: every byte of its data is there.
+TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
+  static const bool initialised = (ilInit(), true);
+  (void)initialised;
+  const std::string path = ::testing::TempDir() + "uniform_grey.jpg";
+  ILuint image = 0;
+  ilGenImages(1, &image);
+  ilBindImage(image);
+  int32_t w = 0, h = 0;
+  std::string error;
+
+  // The same construction at a small size decodes to what it claims.
+  write_file(path, uniform_grey_jpeg(40, 24));
+  ASSERT_TRUE(load_rgb_image(path.c_str(), &w, &h, &error)) << error;
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(h, 24);
+  const uint8_t* data = ilGetData();
+  EXPECT_TRUE(std::all_of(data, data + 40 * 24 * 3, [](uint8_t b) { return b == 128; }));
+
+  // 26750 x 26752: its padded frame is 2^31 + 6424 bytes, one row too many.
+  const std::vector<uint8_t> over = uniform_grey_jpeg(26750, 26752);
+  ASSERT_TRUE(decodes_cleanly(over));
+  write_file(path, over);
+  ilDeleteImages(1, &image);
+  ilGenImages(1, &image);
+  ilBindImage(image);
+  EXPECT_FALSE(load_rgb_image(path.c_str(), &w, &h, &error));
+  EXPECT_NE(error.find("26750x26752 pixels is too large"), std::string::npos) << error;
+  // The library never saw the file: its image is still the empty default.
+  EXPECT_LE(ilGetInteger(IL_IMAGE_WIDTH), 1);
+  ilDeleteImages(1, &image);
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 // width from 1 to 40 (so 3 * w meets every remainder mod 16, including rows
 // narrower than one vector), small heights, several thread counts.  The
 // padded frame ends at an inaccessible page and the output is fenced with
-// guard bytes, so a stray read faults and a stray write shows.
+// guard bytes, so a stray read faults and a stray write shows.  Together they
+// show that a pass, at any thread count, gives every output byte its median
+// and reads and writes nothing beyond the two frames.  scripts/test runs them
+// under AddressSanitizer too, which also watches the heap beyond the guards.
 
 #include <gtest/gtest.h>
 #include <omp.h>

@@ -94,6 +94,44 @@ std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_spac
   return out;
 }
 
+std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h) {
+  std::vector<uint8_t> b = {0xFF, 0xD8};  // start of image
+  auto segment = [&b](uint8_t marker, std::vector<uint8_t> body) {
+    const size_t length = body.size() + 2;
+    b.insert(b.end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
+    b.insert(b.end(), body.begin(), body.end());
+  };
+  // One quantisation table; with every coefficient zero its values do not matter.
+  std::vector<uint8_t> dqt = {0x00};
+  dqt.resize(65, 1);
+  segment(0xDB, dqt);
+  // Frame: 8-bit samples, Y sampled 2x2, Cb and Cr 1x1, all on table 0.
+  segment(0xC0, {8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 3,
+                 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0});
+  // DC table 0 and AC table 0, each a single one-bit code "0": the DC
+  // difference category 0 and the end-of-block symbol.
+  std::vector<uint8_t> one_code(16, 0);
+  one_code[0] = 1;
+  std::vector<uint8_t> dht = {0x00};
+  dht.insert(dht.end(), one_code.begin(), one_code.end());
+  dht.push_back(0x00);
+  dht.push_back(0x10);
+  dht.insert(dht.end(), one_code.begin(), one_code.end());
+  dht.push_back(0x00);
+  segment(0xC4, dht);
+  segment(0xDA, {3, 1, 0x00, 2, 0x00, 3, 0x00, 0, 63, 0});
+  // Each 16 x 16 pixel unit holds six 8 x 8 blocks (four Y, one Cb, one Cr)
+  // of two zero bits each, so the scan is all zero bytes and every DC
+  // coefficient 0 (level 128 after the decoder's shift).  The last byte is
+  // padded with one bits, as the format asks.
+  const size_t mcus = size_t((w + 15) / 16) * size_t((h + 15) / 16);
+  const size_t bits = mcus * 6 * 2;
+  b.resize(b.size() + bits / 8, 0x00);
+  if (bits % 8) b.push_back(uint8_t(0xFF >> (bits % 8)));
+  b.insert(b.end(), {0xFF, 0xD9});  // end of image
+  return b;
+}
+
 void patch_jpeg_size(std::vector<uint8_t>* jpeg, uint16_t w, uint16_t h) {
   auto& b = *jpeg;
   // Walk the marker segments up to the first start-of-frame (SOF0..SOF2).

@@ -31,6 +31,12 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_space,
                                  int jpeg_color_space, const std::vector<uint8_t>& pixels);
 
+// A valid baseline JPEG of w x h mid-grey pixels (4:2:0 colour), built byte
+// by byte: its Huffman tables give "no change" and "end of block" one-bit
+// codes, so each 16 x 16 block of pixels costs 12 bits and an image of
+// 700 megapixels takes about 4 MB and no time to make.
+std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h);
+
 // Rewrites the width and height in the frame header of a JPEG.
 void patch_jpeg_size(std::vector<uint8_t>* jpeg, uint16_t w, uint16_t h);
 
