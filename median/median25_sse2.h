@@ -11,8 +11,13 @@
 // vector registers.  The generator tries randomised greedy list schedules
 // (fewest new live values first, newest operands first) and keeps the one
 // with the fewest values that an ideal 16-register allocator must store:
-// 9 here, against 47 in Batcher's order.  Each input is read
-// just before its comparator, so it is never held or spilled.
+// 9 here, against 47 in Batcher's order (20000 schedules and a
+// local search found none below 9).  Each input is read just before its
+// comparator, so it is never held or spilled.  Measured on Zen 4 with
+// GCC 12 -O2 -mavx: 8 spill stores, reloads folded into the min/max, no
+// register copies; about 53 cycles per group with data in L1, against
+// 50.5 for 202 operations at 4 per cycle.  Batcher's order, applied
+// through an array of the 25 inputs, took about 100 in a full pass.
 #pragma once
 
 #include <emmintrin.h>
