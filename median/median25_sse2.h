@@ -16,8 +16,10 @@
 // comparator, so it is never held or spilled.  Measured on Zen 4 with
 // GCC 12 -O2 -mavx: 8 spill stores, reloads folded into the min/max, no
 // register copies; about 53 cycles per group with data in L1, against
-// 50.5 for 202 operations at 4 per cycle.  Batcher's order, applied
-// through an array of the 25 inputs, took about 100 in a full pass.
+// 50.5 for 202 operations at 4 per cycle.  55 other orders from the same
+// search (9 to 14 stores) ran at 53.3 to 55.7, and Batcher's order at 77
+// (about 100 in a full pass when it also took its inputs through an
+// array in an out-of-line call).
 #pragma once
 
 #include <emmintrin.h>
