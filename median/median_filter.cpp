@@ -25,13 +25,15 @@ constexpr int GROUP_SPAN = VECTOR_BYTES + (WINDOW - 1) * CHANNELS;
 // Median of the 16 windows whose top-left bytes start at `top`: input
 // (r, c) is the 16 bytes at top + r * stride + c * CHANNELS, so lane i sees the
 // 25 bytes of its own channel around byte i + RADIUS * CHANNELS of row RADIUS.
-inline __m128i group_median(const uint8_t* top, ptrdiff_t stride) {
-  __m128i in[WINDOW * WINDOW];
-  for (int r = 0; r < WINDOW; ++r)
-    for (int c = 0; c < WINDOW; ++c)
-      in[r * WINDOW + c] = _mm_loadu_si128(
-          reinterpret_cast<const __m128i*>(top + r * stride + c * CHANNELS));
-  return median::detail::median25_epu8(in);
+// Each input is loaded where the network first uses it, not all 25 up front:
+// 25 vectors do not fit in 16 registers, and a load beside its operation is
+// never spilled.  Inlined into each of its three callers, so that the hot
+// loop keeps the row offsets in registers and makes no call.
+[[gnu::always_inline]] inline __m128i group_median(const uint8_t* top, ptrdiff_t stride) {
+  return median::detail::median25_epu8([=](int k) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+        top + k / WINDOW * stride + k % WINDOW * CHANNELS));
+  });
 }
 
 inline void store(uint8_t* dst, __m128i v) {
