@@ -225,7 +225,7 @@ def emit(network, order, out):
         "(20000 schedules and a\n"
         "// local search found none below 9).  Each input is read just before its\n"
         "// comparator, so it is never held or spilled.  Measured on Zen 4 with\n"
-        "// GCC 12 -O2 -mavx: 8 spill stores, reloads folded into the min/max, no\n"
+        "// GCC 12 -O2 or -O3 -mavx: 8 spill stores, reloads folded into the min/max, no\n"
         "// register copies; about 53 cycles per group with data in L1, against\n"
         "// 50.5 for 202 operations at 4 per cycle.  55 other orders from the same\n"
         "// search (9 to 14 stores) ran at 53.3 to 55.7, and Batcher's order at 77\n"
