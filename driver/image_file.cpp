@@ -49,10 +49,36 @@ void jpeg_fail_on_lost_data(j_common_ptr cinfo, int msg_level) {
     cinfo->err->error_exit(cinfo);
 }
 
-// Runs the parse apart from its callers so that no object with a destructor
-// lives across the longjmp.  With `scan`, also entropy-decodes all the data
-// (at 1/8 scale, so the pixels themselves cost little).
-bool parse_jpeg(std::FILE* file, bool scan, JpegHeader* header, char* message) {
+// Refuses what the frames or the library cannot take, from the header alone.
+bool header_acceptable(const JpegHeader& header, std::string* error) {
+  if (!frames_fit(header.width, header.height)) {
+    *error = "image of " + std::to_string(header.width) + "x" + std::to_string(header.height) +
+             " pixels is too large (the padded frame may hold at most " +
+             std::to_string(MAX_FRAME_BYTES) + " bytes)";
+    return false;
+  }
+  if (header.ink) {
+    *error = "CMYK/YCCK JPEGs are not supported; convert the image to RGB first";
+    return false;
+  }
+  // Two components, or five and more, carry no colour model libjpeg can turn
+  // into RGB; the image library would load them in a layout of its own and
+  // then fail to convert, so they are refused before it decodes anything.
+  if (header.components != 1 && header.components != 3) {
+    *error = "JPEGs with " + std::to_string(header.components) +
+             " components are not supported; only greyscale and colour are";
+    return false;
+  }
+  return true;
+}
+
+// Reads the header; with `scan`, checks it and then entropy-decodes all the
+// data (at 1/8 scale, so the pixels themselves cost little), because a header
+// may promise far more pixels than the file holds and the library would
+// decode the missing ones as grey and report success.  Kept apart from its
+// callers so that no object with a destructor lives across the longjmp: the
+// only such objects, the check's strings, are gone before libjpeg runs again.
+bool parse_jpeg(std::FILE* file, bool scan, JpegHeader* header, std::string* error) {
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -60,7 +86,7 @@ bool parse_jpeg(std::FILE* file, bool scan, JpegHeader* header, char* message) {
   err.pub.output_message = jpeg_ignore_message;
   err.pub.emit_message = jpeg_fail_on_lost_data;
   if (setjmp(err.jump)) {
-    std::strcpy(message, err.message);
+    *error = std::string("not a readable JPEG: ") + err.message;
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -72,6 +98,10 @@ bool parse_jpeg(std::FILE* file, bool scan, JpegHeader* header, char* message) {
   header->components = cinfo.num_components;
   header->ink = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   if (scan) {
+    if (!header_acceptable(*header, error)) {
+      jpeg_destroy_decompress(&cinfo);
+      return false;
+    }
     cinfo.scale_num = 1;
     cinfo.scale_denom = 8;
     jpeg_start_decompress(&cinfo);
@@ -96,10 +126,8 @@ bool parse_jpeg_file(const char* path, bool scan, JpegHeader* header, std::strin
     *error = errno_text(EISDIR);
     return false;
   }
-  char message[JMSG_LENGTH_MAX] = "";
-  const bool ok = parse_jpeg(file, scan, header, message);
+  const bool ok = parse_jpeg(file, scan, header, error);
   std::fclose(file);
-  if (!ok) *error = std::string("not a readable JPEG: ") + message;
   return ok;
 }
 
@@ -115,27 +143,6 @@ bool read_jpeg_header(const char* path, JpegHeader* header, std::string* error) 
 
 bool load_rgb_image(const char* path, int32_t* w, int32_t* h, std::string* error) {
   JpegHeader header;
-  if (!read_jpeg_header(path, &header, error)) return false;
-  if (!frames_fit(header.width, header.height)) {
-    *error = "image of " + std::to_string(header.width) + "x" + std::to_string(header.height) +
-             " pixels is too large (the padded frame may hold at most " +
-             std::to_string(MAX_FRAME_BYTES) + " bytes)";
-    return false;
-  }
-  if (header.ink) {
-    *error = "CMYK/YCCK JPEGs are not supported; convert the image to RGB first";
-    return false;
-  }
-  // Two components, or five and more, carry no colour model libjpeg can turn
-  // into RGB; the image library would load them in a layout of its own and
-  // then fail to convert, so they are refused before it decodes anything.
-  if (header.components != 1 && header.components != 3) {
-    *error = "JPEGs with " + std::to_string(header.components) +
-             " components are not supported; only greyscale and colour are";
-    return false;
-  }
-  // A header may promise far more pixels than the file holds; the library
-  // would decode the missing ones as grey and report success.
   if (!parse_jpeg_file(path, true, &header, error)) return false;
   if (!ilLoadImage(path)) {
     *error = "cannot decode: " + il_error_text();
