@@ -27,7 +27,8 @@
 #include <random>
 #include <vector>
 
-#include "median/median25_sse2.h"
+#include "median/median25_network.h"
+#include "median/ops_avx.h"
 #include "median/median_filter.h"
 
 namespace {
@@ -167,7 +168,7 @@ void BM_NetworkInL1(benchmark::State& state) {
     for (int sweep = 0; sweep < SWEEPS; ++sweep) {
       for (int g = 0; g < GROUPS; ++g) {
         const uint8_t* top = frame.data() + g * VECTOR_BYTES;
-        const __m128i m = median::detail::median25_epu8([=](int k) {
+        const __m128i m = median::detail::median25<median::avx::Ops>([=](int k) {
           return _mm_loadu_si128(reinterpret_cast<const __m128i*>(
               top + k / WINDOW * STRIDE + k % WINDOW * CHANNELS));
         });

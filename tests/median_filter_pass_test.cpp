@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 //
-// One pass of the filter against the scalar reference, bit for bit: every
+// One pass of every kernel against the scalar reference, bit for bit: every
 // width from 1 to 40 (so 3 * w meets every remainder mod 16, including rows
-// narrower than one vector), small heights, several thread counts.  The
+// narrower than one vector), odd and even small heights, rows wider than a
+// row-pair strip, several thread counts, unaligned frames.  The
 // padded frame ends at an inaccessible page and the output is fenced with
 // guard bytes, so a stray read faults and a stray write shows.  Together they
 // show that a pass, at any thread count, gives every output byte its median
@@ -16,6 +17,8 @@
 
 #include <cstring>
 #include <random>
+#include <string>
+#include <tuple>
 
 #include "median/median_filter.h"
 #include "reference.h"
@@ -54,50 +57,86 @@ Rgb8Image random_image(int w, int h, std::mt19937* rng) {
   return image;
 }
 
-// Runs one pass into a guarded buffer; checks the guards and returns the frame.
-std::vector<uint8_t> filter(const Rgb8Image& image) {
+// Runs one pass into a guarded buffer, `misalign` bytes past an aligned
+// address; checks the guards and returns the frame.
+std::vector<uint8_t> filter(const Rgb8Image& image,
+                            median::PassFunction pass = median_filter_pass, size_t misalign = 0) {
   const FencedCopy padded(padded_frame(image));
   const size_t bytes = size_t(image.w) * image.h * 3;
-  std::vector<uint8_t> out(bytes + 2 * GUARD_BYTES, GUARD);
-  median_filter_pass(image.h, image.w, image.w + 4, padded.data(), out.data() + GUARD_BYTES);
+  std::vector<uint8_t> buffer(bytes + 2 * GUARD_BYTES + misalign, GUARD);
+  uint8_t* const out = buffer.data() + misalign;
+  pass(image.h, image.w, image.w + 4, padded.data(), out + GUARD_BYTES);
   for (size_t i = 0; i < GUARD_BYTES; ++i) {
     EXPECT_EQ(out[i], GUARD) << "write before the frame";
     EXPECT_EQ(out[GUARD_BYTES + bytes + i], GUARD) << "write past the frame";
   }
-  return std::vector<uint8_t>(out.begin() + GUARD_BYTES, out.end() - GUARD_BYTES);
+  return std::vector<uint8_t>(out + GUARD_BYTES, out + GUARD_BYTES + bytes);
 }
 
-class WithThreads : public ::testing::TestWithParam<int> {
+// Every kernel built into the library (by name) at several thread counts; a
+// kernel this processor cannot run is skipped, saying so.
+class KernelMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {
  protected:
   void SetUp() override {
+    kernel_ = median::find_kernel(std::get<0>(GetParam()).c_str());
+    ASSERT_NE(kernel_, nullptr);
+    if (!median::is_supported(*kernel_))
+      GTEST_SKIP() << kernel_->name << ": this processor lacks " << kernel_->isa;
     saved_ = omp_get_max_threads();
-    omp_set_num_threads(GetParam());
+    omp_set_num_threads(std::get<1>(GetParam()));
   }
   void TearDown() override { omp_set_num_threads(saved_); }
+  std::vector<uint8_t> run(const Rgb8Image& image, size_t misalign = 0) const {
+    return filter(image, kernel_->pass, misalign);
+  }
 
  private:
+  const median::Kernel* kernel_ = nullptr;
   int saved_ = 1;
 };
 
-TEST_P(WithThreads, MatchesReferenceForEveryWidthUpTo40) {
-  std::mt19937 rng{unsigned(GetParam())};
-  for (int h = 1; h <= 6; ++h)
+TEST_P(KernelMatrix, MatchesReferenceForEveryWidthUpTo40) {
+  std::mt19937 rng{unsigned(std::get<1>(GetParam()))};
+  for (int h = 1; h <= 7; ++h)
     for (int w = 1; w <= 40; ++w) {
       const Rgb8Image image = random_image(w, h, &rng);
-      ASSERT_EQ(filter(image), reference_median(image)) << w << "x" << h;
+      ASSERT_EQ(run(image, size_t(w % 3)), reference_median(image)) << w << "x" << h;
     }
 }
 
-TEST_P(WithThreads, MatchesReferenceOnRealPhotos) {
+// Rows that span several strips of the row-pair sweep, with a partial last
+// vector, at odd and even heights; and few-valued pixels, full of ties.
+TEST_P(KernelMatrix, MatchesReferenceOnWideRowsAndTies) {
+  std::mt19937 rng{7};
+  for (const auto& [w, h] : {std::pair{130, 9}, {301, 12}, {517, 5}, {1000, 3}}) {
+    Rgb8Image image = random_image(w, h, &rng);
+    ASSERT_EQ(run(image, 1), reference_median(image)) << w << "x" << h;
+    for (auto& b : image.pixels) b = uint8_t(b % 3 * 100);
+    ASSERT_EQ(run(image), reference_median(image)) << w << "x" << h << " few values";
+  }
+}
+
+TEST_P(KernelMatrix, MatchesReferenceOnRealPhotos) {
   for (const char* name : {"01-photo-280x360-gopher-plush-baseline444.jpg",
                            "02-photo-512x512-eiffel-tower-baseline444.jpg"}) {
     Rgb8Image image;
     ASSERT_TRUE(decode_rgb(std::string(TEST_DATA_DIR) + "/" + name, &image)) << name;
-    EXPECT_EQ(filter(image), reference_median(image)) << name;
+    EXPECT_EQ(run(image), reference_median(image)) << name;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, WithThreads, ::testing::Values(1, 2, 3, 7));
+std::vector<std::string> kernel_names() {
+  std::vector<std::string> names;
+  for (const median::Kernel& k : median::kernels()) names.push_back(k.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernels, KernelMatrix,
+    ::testing::Combine(::testing::ValuesIn(kernel_names()), ::testing::Values(1, 2, 3, 7)),
+    [](const auto& info) {
+      return std::get<0>(info.param) + "_" + std::to_string(std::get<1>(info.param)) + "threads";
+    });
 
 TEST(MedianFilterPass, UniformImageKeepsItsValueExceptAtTheCorners) {
   const int w = 9, h = 7;
