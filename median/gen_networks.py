@@ -241,7 +241,8 @@ def emit_median25(network, order, out):
         " in Batcher's order.  Each input is\n"
         "// read just before its comparator, so it is never held or spilled.\n"
         "#pragma once\n\n"
-        "namespace median::detail {\n\n" + OPS_CONTRACT +
+        "namespace median::detail {\n\n"
+        f"constexpr int MEDIAN25_OPS = {len(ops)};\n\n" + OPS_CONTRACT +
         "// `in(k)` returns input k; it is called once per input, at the point of\n"
         "// use, so a load from the image can sit right beside the operation.\n"
         "template <class Ops, class Input>\n"
@@ -430,7 +431,9 @@ def emit_rowpair(out):
         "// with +infinity to a power of two of wires and pruned to the outputs used;\n"
         "// the generator checks each on all of its 0/1 inputs.  Lanes never mix.\n"
         "#pragma once\n\n"
-        "namespace median::detail {\n\n" + OPS_CONTRACT + "\n")
+        "namespace median::detail {\n\n" +
+        "".join(f"constexpr int {n.upper()}_OPS = {c};\n" for n, c in counts.items()) +
+        "\n" + OPS_CONTRACT + "\n")
     for name, comment, inputs, output, b, outs in pieces:
         ops = b.pruned(outs)
         params = ", ".join(f"const typename Ops::V (&{n})[{k}]" for n, k in inputs)

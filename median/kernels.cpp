@@ -10,20 +10,25 @@
 
 #include "median/kernel_entry_points.h"
 #include "median/median_filter.h"
+#include "median/sweep.h"
 
 namespace median {
 namespace {
 
+using detail::MEDIAN25_OPS;
+using detail::ROWPAIR_OPS_PER_VECTOR;
+
 // From the benchmark's kernel to the widest; the automatic choice is the
-// last one the processor supports.  Ops per 16 bytes: the network's 202 at
-// each width; the row-pair sweep's 59 per output vector (rowpair_networks.h).
+// last one the processor supports.  Operations per 16 output bytes: a
+// vector of 16, 32 or 64 bytes costs the network's or the row-pair sweep's
+// operations per output vector.
 const std::vector<Kernel> KERNELS = {
-    {"network_avx", "avx", 128, 202.0, ::median_filter_pass},
-    {"network_avx2", "avx2", 256, 202.0 / 2, avx2::network_pass},
-    {"network_avx512bw", "avx512bw", 512, 202.0 / 4, avx512bw::network_pass},
-    {"rowpair_avx", "avx", 128, 59.0, avx::rowpair_pass},
-    {"rowpair_avx2", "avx2", 256, 59.0 / 2, avx2::rowpair_pass},
-    {"rowpair_avx512bw", "avx512bw", 512, 59.0 / 4, avx512bw::rowpair_pass},
+    {"network_avx", "avx", 128, MEDIAN25_OPS, ::median_filter_pass},
+    {"network_avx2", "avx2", 256, MEDIAN25_OPS / 2.0, avx2::network_pass},
+    {"network_avx512bw", "avx512bw", 512, MEDIAN25_OPS / 4.0, avx512bw::network_pass},
+    {"rowpair_avx", "avx", 128, ROWPAIR_OPS_PER_VECTOR, avx::rowpair_pass},
+    {"rowpair_avx2", "avx2", 256, ROWPAIR_OPS_PER_VECTOR / 2, avx2::rowpair_pass},
+    {"rowpair_avx512bw", "avx512bw", 512, ROWPAIR_OPS_PER_VECTOR / 4, avx512bw::rowpair_pass},
 };
 
 bool processor_has(const char* isa) {

@@ -16,6 +16,8 @@
 
 namespace median::detail {
 
+constexpr int MEDIAN25_OPS = 202;
+
 // `Ops` supplies the vector type and its lane-wise unsigned byte
 // operations: `using V = ...; static V min(V, V); static V max(V, V);`.
 // `in(k)` returns input k; it is called once per input, at the point of

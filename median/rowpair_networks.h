@@ -16,6 +16,11 @@
 
 namespace median::detail {
 
+constexpr int SORT_ROW_OPS = 18;
+constexpr int MERGE_ROWS_OPS = 26;
+constexpr int SHARED_CANDIDATES_OPS = 36;
+constexpr int MEDIAN_OF_CANDIDATES_OPS = 10;
+
 // `Ops` supplies the vector type and its lane-wise unsigned byte
 // operations: `using V = ...; static V min(V, V); static V max(V, V);`.
 

@@ -93,6 +93,9 @@ void network_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* pad
 // again (rowpair_networks.h).  Columns are taken in strips narrow enough
 // that this state, 50 vectors per column, stays in the L1 cache.
 constexpr ptrdiff_t STRIP_BYTES = 384;
+// Rows per band (even, so bands hold whole pairs): a band walks 2 * 16 + 4
+// rows of pages down each strip, few enough for the first-level TLB.
+constexpr int32_t BAND_ROWS = 16;
 constexpr int KEPT_ROWS = 6;     // sorted window rows alive at once, by row mod 6
 constexpr int ROW = WINDOW;      // values in a window row
 
@@ -110,10 +113,11 @@ template <class Ops>
   sort_row<Ops>(a, out);
 }
 
-// Output rows first_row .. end_row - 1, in pairs from first_row (only the
-// last pair of the image may be a single row).  Needs row_bytes >= BYTES.
+// Output rows first_row .. end_row - 1 of one band, in pairs from first_row
+// (only the last pair of the image may be a single row), strip by strip.
+// Needs row_bytes >= BYTES.
 template <class Ops>
-void rowpair_rows(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdiff_t stride,
+void rowpair_band(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdiff_t stride,
                   const uint8_t* padded, uint8_t* filtered) {
   using V = typename Ops::V;
   constexpr ptrdiff_t N = Ops::BYTES;
@@ -164,6 +168,26 @@ void rowpair_rows(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdi
     }
   }
 }
+
+// Output rows first_row .. end_row - 1 in bands of BAND_ROWS.  Within a band
+// the strips go across the image, so the band's rows are read and written
+// front to back, a few hundred bytes at a time: the hardware prefetchers
+// follow that, and the band's pages stay in the TLB.  Each band and strip
+// costs one start (four sorted rows and a merge), small against its pairs.
+template <class Ops>
+void rowpair_rows(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdiff_t stride,
+                  const uint8_t* padded, uint8_t* filtered) {
+  for (int32_t band = first_row; band < end_row; band += BAND_ROWS)
+    rowpair_band<Ops>(band, end_row - band > BAND_ROWS ? band + BAND_ROWS : end_row, row_bytes,
+                      stride, padded, filtered);
+}
+
+// Min/max operations per output vector of the row-pair sweep on long rows,
+// counting each band's start.
+constexpr double ROWPAIR_OPS_PER_VECTOR =
+    double((WINDOW - 1) * SORT_ROW_OPS + MERGE_ROWS_OPS +
+           BAND_ROWS / 2 * (2 * SORT_ROW_OPS + MERGE_ROWS_OPS + SHARED_CANDIDATES_OPS +
+                            2 * MEDIAN_OF_CANDIDATES_OPS)) / BAND_ROWS;
 
 // A whole pass: row pairs split among the threads in contiguous blocks of
 // nearly equal size, as a static schedule does, so that each thread starts

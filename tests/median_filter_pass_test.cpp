@@ -15,11 +15,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
 
+#include "emulated_wide_kernels.h"
 #include "median/median_filter.h"
 #include "reference.h"
 
@@ -73,14 +76,32 @@ std::vector<uint8_t> filter(const Rgb8Image& image,
   return std::vector<uint8_t>(out + GUARD_BYTES, out + GUARD_BYTES + bytes);
 }
 
-// Every kernel built into the library (by name) at several thread counts; a
-// kernel this processor cannot run is skipped, saying so.
+// Every kernel built into the library, and the 512-bit sweeps emulated on
+// 256-bit halves, so that their logic is tested where AVX-512 is missing.
+const std::vector<median::Kernel>& kernels_under_test() {
+  static const std::vector<median::Kernel> all = [] {
+    std::vector<median::Kernel> k = median::kernels();
+    k.push_back({"emulated512_network", "avx2", 512, 0, emulated512::network_pass});
+    k.push_back({"emulated512_rowpair", "avx2", 512, 0, emulated512::rowpair_pass});
+    return k;
+  }();
+  return all;
+}
+
+bool runs_here(const median::Kernel& kernel) {
+  const median::Kernel* built = median::find_kernel(kernel.name);
+  return built ? median::is_supported(*built) : __builtin_cpu_supports("avx2");
+}
+
+// Every kernel at several thread counts; a kernel this processor cannot run
+// is skipped, saying so.
 class KernelMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {
  protected:
   void SetUp() override {
-    kernel_ = median::find_kernel(std::get<0>(GetParam()).c_str());
+    for (const median::Kernel& k : kernels_under_test())
+      if (k.name == std::get<0>(GetParam())) kernel_ = &k;
     ASSERT_NE(kernel_, nullptr);
-    if (!median::is_supported(*kernel_))
+    if (!runs_here(*kernel_))
       GTEST_SKIP() << kernel_->name << ": this processor lacks " << kernel_->isa;
     saved_ = omp_get_max_threads();
     omp_set_num_threads(std::get<1>(GetParam()));
@@ -127,7 +148,7 @@ TEST_P(KernelMatrix, MatchesReferenceOnRealPhotos) {
 
 std::vector<std::string> kernel_names() {
   std::vector<std::string> names;
-  for (const median::Kernel& k : median::kernels()) names.push_back(k.name);
+  for (const median::Kernel& k : kernels_under_test()) names.push_back(k.name);
   return names;
 }
 
@@ -137,6 +158,40 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
       return std::get<0>(info.param) + "_" + std::to_string(std::get<1>(info.param)) + "threads";
     });
+
+// MEDIAN_KERNEL decides what median_filter_pass_fastest runs: each kernel
+// this processor supports, by name; an unknown or unsupported name is
+// reported and the automatic choice stays.  The choice is made once per
+// process, so each case runs in a child.
+TEST(KernelChoice, EnvironmentNamesTheKernelOfTheFastestPass) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::mt19937 rng{11};
+  const Rgb8Image image = random_image(37, 9, &rng);
+  const std::vector<uint8_t> want = reference_median(image);
+  auto run_with = [&](const char* value) {
+    setenv("MEDIAN_KERNEL", value, 1);
+    std::fprintf(stderr, "[%s]", median::fastest_kernel().name);
+    std::exit(filter(image, median_filter_pass_fastest) == want ? 0 : 1);
+  };
+  std::string automatic;
+  for (const median::Kernel& k : median::kernels()) {
+    if (median::is_supported(k)) {
+      automatic = k.name;
+      EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0), "^\\[" + automatic + "\\]$");
+    }
+  }
+  EXPECT_EXIT(run_with("no_such_kernel"), ::testing::ExitedWithCode(0),
+              "MEDIAN_KERNEL=no_such_kernel names no kernel; using " + automatic + "\n\\[" +
+                  automatic + "\\]$");
+  for (const median::Kernel& k : median::kernels()) {
+    if (!median::is_supported(k)) {
+      EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
+                  "needs an instruction set this processor lacks; using " + automatic);
+    }
+  }
+  // With nothing forced, the last supported kernel in the table: the widest.
+  EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), "^\\[" + automatic + "\\]$");
+}
 
 TEST(MedianFilterPass, UniformImageKeepsItsValueExceptAtTheCorners) {
   const int w = 9, h = 7;
