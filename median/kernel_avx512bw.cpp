@@ -20,6 +20,10 @@ struct Ops {
   [[gnu::always_inline]] static void store(uint8_t* p, V v) {
     _mm512_storeu_si512(p, v);
   }
+  // `p` aligned to BYTES.
+  [[gnu::always_inline]] static void stream(uint8_t* p, V v) {
+    _mm512_stream_si512(reinterpret_cast<V*>(p), v);
+  }
   [[gnu::always_inline]] static V min(V a, V b) { return _mm512_min_epu8(a, b); }
   [[gnu::always_inline]] static V max(V a, V b) { return _mm512_max_epu8(a, b); }
 };

@@ -20,6 +20,10 @@ struct Ops {
   [[gnu::always_inline]] static void store(uint8_t* p, V v) {
     _mm_storeu_si128(reinterpret_cast<V*>(p), v);
   }
+  // `p` aligned to BYTES.
+  [[gnu::always_inline]] static void stream(uint8_t* p, V v) {
+    _mm_stream_si128(reinterpret_cast<V*>(p), v);
+  }
   [[gnu::always_inline]] static V min(V a, V b) { return _mm_min_epu8(a, b); }
   [[gnu::always_inline]] static V max(V a, V b) { return _mm_max_epu8(a, b); }
 };

@@ -2,7 +2,8 @@
 //
 // The row sweeps, written once for every vector width.  `Ops` gives the
 // vector type V of BYTES unsigned byte lanes and its load, store (both
-// unaligned), min and max; each instruction set instantiates these templates
+// unaligned), stream (a non-temporal store to an address aligned to BYTES),
+// min and max; each instruction set instantiates these templates
 // with its own Ops in its own translation unit (kernel_*.cpp), so code built
 // for different processors never meets.  Frames as in median_filter.h:
 // interleaved 3-byte pixels, a zero border of 2 pixels, output rows of
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <omp.h>
+#include <xmmintrin.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -118,10 +120,16 @@ template <class Ops>
 // Needs row_bytes >= BYTES.
 template <class Ops>
 void rowpair_band(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdiff_t stride,
-                  const uint8_t* padded, uint8_t* filtered) {
+                  const uint8_t* padded, uint8_t* filtered, bool streaming) {
   using V = typename Ops::V;
   constexpr ptrdiff_t N = Ops::BYTES;
   constexpr int STRIP = STRIP_BYTES / N > 0 ? int(STRIP_BYTES / N) : 1;
+  const auto put = [streaming](uint8_t* p, V v) {
+    if (streaming && reinterpret_cast<uintptr_t>(p) % N == 0)
+      Ops::stream(p, v);
+    else
+      Ops::store(p, v);
+  };
   ColumnState<Ops> state[STRIP];
   ptrdiff_t x[STRIP];
   // Vector columns: whole vectors from the row's start, then one that ends
@@ -158,10 +166,10 @@ void rowpair_band(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdi
         V candidates[ROW + 1];
         shared_candidates<Ops>(s.merged[older], s.merged[older ^ 1], candidates);
         // Each output adds its own fifth row: y on top, y + 5 below.
-        Ops::store(out + x[j], median_of_candidates<Ops>(candidates, s.sorted[top]));
+        put(out + x[j], median_of_candidates<Ops>(candidates, s.sorted[top]));
         if (both) {
           sorted_row<Ops>(row4 + stride + x[j], s.sorted[new5]);
-          Ops::store(out + row_bytes + x[j], median_of_candidates<Ops>(candidates, s.sorted[new5]));
+          put(out + row_bytes + x[j], median_of_candidates<Ops>(candidates, s.sorted[new5]));
         }
       }
       older ^= 1;
@@ -174,12 +182,15 @@ void rowpair_band(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdi
 // front to back, a few hundred bytes at a time: the hardware prefetchers
 // follow that, and the band's pages stay in the TLB.  Each band and strip
 // costs one start (four sorted rows and a merge), small against its pairs.
+// With `streaming`, output vectors at aligned addresses bypass the caches;
+// the fence makes them visible before the pass's closing barrier.
 template <class Ops>
 void rowpair_rows(int32_t first_row, int32_t end_row, ptrdiff_t row_bytes, ptrdiff_t stride,
-                  const uint8_t* padded, uint8_t* filtered) {
+                  const uint8_t* padded, uint8_t* filtered, bool streaming) {
   for (int32_t band = first_row; band < end_row; band += BAND_ROWS)
     rowpair_band<Ops>(band, end_row - band > BAND_ROWS ? band + BAND_ROWS : end_row, row_bytes,
-                      stride, padded, filtered);
+                      stride, padded, filtered, streaming);
+  if (streaming) _mm_sfence();
 }
 
 // Min/max operations per output vector of the row-pair sweep on long rows,
@@ -188,6 +199,11 @@ constexpr double ROWPAIR_OPS_PER_VECTOR =
     double((WINDOW - 1) * SORT_ROW_OPS + MERGE_ROWS_OPS +
            BAND_ROWS / 2 * (2 * SORT_ROW_OPS + MERGE_ROWS_OPS + SHARED_CANDIDATES_OPS +
                             2 * MEDIAN_OF_CANDIDATES_OPS)) / BAND_ROWS;
+
+// Output frames of at least this many bytes are written with non-temporal
+// stores: a frame that large has left the caches before anyone reads it, and
+// an ordinary store would first read every line it is about to overwrite.
+constexpr int64_t STREAMING_BYTES = int64_t(8) << 20;
 
 // A whole pass: row pairs split among the threads in contiguous blocks of
 // nearly equal size, as a static schedule does, so that each thread starts
@@ -203,6 +219,7 @@ void rowpair_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* pad
   }
   const ptrdiff_t stride = ptrdiff_t(padded_width) * CHANNELS;
   const int64_t pairs = (int64_t(h) + 1) / 2;
+  const bool streaming = int64_t(h) * row_bytes >= STREAMING_BYTES;
 #pragma omp parallel
   {
     const int64_t threads = omp_get_num_threads(), t = omp_get_thread_num();
@@ -210,7 +227,7 @@ void rowpair_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* pad
     const int64_t end = pairs * (t + 1) / threads * 2;
     if (first < end)
       rowpair_rows<Ops>(int32_t(first), int32_t(end < h ? end : h), row_bytes, stride, padded,
-                        filtered);
+                        filtered, streaming);
   }
 }
 

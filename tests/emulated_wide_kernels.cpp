@@ -24,6 +24,10 @@ struct Ops {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v.lo);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), v.hi);
   }
+  static void stream(uint8_t* p, V v) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v.lo);
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p + 32), v.hi);
+  }
   static V min(V a, V b) { return {_mm256_min_epu8(a.lo, b.lo), _mm256_min_epu8(a.hi, b.hi)}; }
   static V max(V a, V b) { return {_mm256_max_epu8(a.lo, b.lo), _mm256_max_epu8(a.hi, b.hi)}; }
 };
