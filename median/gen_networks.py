@@ -73,16 +73,20 @@ def selection_ops(comparators):
         ops.append((lo, "min", x, y))
         ops.append((hi, "max", x, y))
         current[a], current[b] = lo, hi
+    return pruned(ops, [current[MEDIAN_WIRE]]), current[MEDIAN_WIRE]
+
+
+def pruned(ops, outputs):
+    """The operations the outputs depend on, in their original order."""
     by_name = {op[0]: op for op in ops}
-    needed = set()
-    stack = [current[MEDIAN_WIRE]]
+    needed, stack = set(), list(outputs)
     while stack:
         name = stack.pop()
         if name in needed or name not in by_name:
             continue
         needed.add(name)
         stack.extend(by_name[name][2:])
-    return [op for op in ops if op[0] in needed], current[MEDIAN_WIRE]
+    return [op for op in ops if op[0] in needed]
 
 
 def depth(ops):
@@ -289,16 +293,7 @@ class Builder:
             wires[i], wires[j] = self.op("min", a, b), self.op("max", a, b)
 
     def pruned(self, outputs):
-        """The operations the outputs depend on, in the order they were made."""
-        by_name = {op[0]: op for op in self.ops}
-        needed, stack = set(), list(outputs)
-        while stack:
-            name = stack.pop()
-            if name in needed or name not in by_name:
-                continue
-            needed.add(name)
-            stack.extend(by_name[name][2:])
-        return [op for op in self.ops if op[0] in needed]
+        return pruned(self.ops, outputs)
 
 
 def odd_even_merge(lo, n, step=1):
