@@ -57,6 +57,31 @@ double minmax_peak_now(int vector_bits) {
   return best;
 }
 
+double clock_hz_now() {
+  using Clock = std::chrono::steady_clock;
+  constexpr int64_t ADDS_PER_ROUND = 48;
+  double best = 0;
+  for (int i = 0; i < BURSTS; ++i) {
+    int64_t rounds = BURST_ROUNDS, sum = 0;
+    const auto start = Clock::now();
+    // Register to register: some cores fold chains of additions of an
+    // immediate in the renamer and run several a cycle.
+    asm volatile(
+        "1:\n\t"
+        ".rept 48\n\t"
+        "add %1, %1\n\t"
+        ".endr\n\t"
+        "dec %0\n\t"
+        "jnz 1b\n\t"
+        : "+r"(rounds), "+r"(sum)
+        :
+        : "cc");
+    const std::chrono::duration<double> s = Clock::now() - start;
+    best = std::max(best, double(BURST_ROUNDS * ADDS_PER_ROUND) / s.count());
+  }
+  return best;
+}
+
 double Bracket::peak_ops() const { return std::max(before_, minmax_peak_now(bits_)); }
 
 }  // namespace calibration

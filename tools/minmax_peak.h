@@ -34,6 +34,12 @@ double timed_minmax_ops(int vector_bits, int64_t rounds);
 // short by another process does not count.
 double minmax_peak_now(int vector_bits);
 
+// The core's clock now, in Hz: the best of a few short bursts of a chain of
+// dependent register additions, each of which takes one cycle on every
+// x86 core.  Turns the min/max rates into operations per cycle, and times into
+// cycles, without assuming how many min/max a processor issues per cycle.
+double clock_hz_now();
+
 // The clock of a shared machine drifts from one measurement to the next, so
 // a measurement compares itself with calibrations taken right before and
 // right after it.  Other work can only make a calibration low, never high,
