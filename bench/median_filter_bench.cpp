@@ -184,6 +184,9 @@ void BM_KernelInL1(benchmark::State& state, const median::Kernel* kernel) {
   report_groups(state, bounds, kernel->minmax_per_16_bytes, double(W) * H * CHANNELS / GROUP_BYTES,
                 seconds, 1);
   state.counters["Mpixel/s"] = double(W) * H / 1e6 / seconds;
+  // What the report needs to say about the kernel beside its figures.
+  state.counters["vector_bits"] = kernel->vector_bits;
+  state.counters["minmax/16B"] = kernel->minmax_per_16_bytes;
 }
 
 // One complete pass over a w x h image on `threads` threads, the way the

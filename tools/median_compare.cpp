@@ -383,6 +383,7 @@ int main(int argc, char** argv) {
   for (const int bits : WIDTHS)
     if (calibration::minmax_width_supported(bits)) widths.push_back(bits);
   std::vector<std::vector<double>> peaks(std::size(WIDTHS));  // Gop/s per width, per round
+  std::vector<double> clock_ghz;                              // per round
   auto width_index = [](int bits) { return bits == 128 ? 0 : bits == 256 ? 1 : 2; };
   auto baseline_of = [&](int threads) {
     for (size_t i = 0; i < contenders.size(); ++i)
@@ -396,6 +397,7 @@ int main(int argc, char** argv) {
     if (!options.json) std::fprintf(stderr, "round %d of %d\n", r + 1, options.rounds);
     std::vector<calibration::Bracket> brackets;
     for (const int bits : widths) brackets.emplace_back(bits);
+    const double clock_before = calibration::clock_hz_now();
     std::vector<double> seconds(contenders.size());
     // Rotate the order each round, so none always runs first or last.
     for (size_t i = 0; i < contenders.size(); ++i) {
@@ -403,6 +405,7 @@ int main(int argc, char** argv) {
       seconds[k] = seconds_of(contenders[k].run, contenders[k].calls_per_turn) /
                    contenders[k].calls_per_turn;
     }
+    clock_ghz.push_back(std::max(clock_before, calibration::clock_hz_now()) / 1e9);
     double peak[std::size(WIDTHS)] = {};
     for (size_t i = 0; i < widths.size(); ++i) {
       peak[width_index(widths[i])] = brackets[i].peak_ops();
@@ -464,8 +467,9 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < widths.size(); ++i)
       std::printf("%s\n    {\"vector_bits\": %d, \"peak_gop_per_s\": %s}", i ? "," : "", widths[i],
                   json_spread(spread_of(peaks[width_index(widths[i])])).c_str());
-    std::printf("\n  ],\n  \"benchmark_kernel\": %s,\n  \"fastest_kernel\": %s,\n",
-                json_string(benchmark_kernel.name).c_str(), json_string(fastest.name).c_str());
+    std::printf("\n  ],\n  \"clock_ghz\": %s,\n  \"benchmark_kernel\": %s,\n  \"fastest_kernel\": %s,\n",
+                json_spread(spread_of(clock_ghz)).c_str(), json_string(benchmark_kernel.name).c_str(),
+                json_string(fastest.name).c_str());
     std::printf("  \"kernels\": [");
     bool first = true;
     for (const median::Kernel& k : median::kernels()) {
@@ -522,10 +526,12 @@ int main(int argc, char** argv) {
               base_name(options.path).c_str(), w, h, cpu.name.c_str(), cpu.family.c_str(),
               cpu.model.c_str(), cpu.avx512 ? "AVX-512" : "no AVX-512", cores, cores == 1 ? "" : "s",
               options.rounds, options.rounds == 1 ? "" : "s");
-  std::printf("Calibrated min/max per core:");
-  for (size_t i = 0; i < widths.size(); ++i)
-    std::printf("%s %d-bit %.2f Gop/s", i ? "," : "", widths[i],
-                spread_of(peaks[width_index(widths[i])]).median);
+  const double ghz = spread_of(clock_ghz).median;
+  std::printf("Calibrated min/max per core, at %.2f GHz:", ghz);
+  for (size_t i = 0; i < widths.size(); ++i) {
+    const double gops = spread_of(peaks[width_index(widths[i])]).median;
+    std::printf("%s %d-bit %.2f Gop/s (%.1f per cycle)", i ? "," : "", widths[i], gops, gops / ghz);
+  }
   std::printf(".\n\n");
 
   std::vector<std::vector<std::string>> rows = {{"Kernel", "Bits", "Min/max per 16 B", "Threads",
