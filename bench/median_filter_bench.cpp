@@ -1,20 +1,27 @@
 // SPDX-License-Identifier: MIT
 //
-// How close the filter comes to what the core can do.  The bound is the rate
-// at which the core retires independent 128-bit vpminub/vpmaxub, measured in
-// this same run (BM_MinMaxPeak, and again around every other benchmark).
-// Efficiency = (202 operations per 16-byte group x groups per second) /
-// (peak rate x threads); cycles per group = seconds per group per thread x
-// peak rate / 4 operations per cycle.
+// How close each kernel comes to what the core can do.  The bound of a kernel
+// is the rate at which one core retires independent vpminub/vpmaxub at the
+// kernel's vector width, measured in this same run (BM_MinMaxPeak, and again
+// around every other benchmark).  Efficiency = (min/max operations per
+// 16-byte group x groups per second) / (peak rate at that width x threads);
+// cycles per group = seconds per group per thread x the clock, itself
+// measured by a chain of dependent additions.
 //
-//   BM_MinMaxPeak          the calibration: independent min/max, no memory
-//   BM_NetworkInL1         loads, network and store of one group, on a few
-//                          rows that stay in L1: the kernel alone
-//   BM_Pass/w/h/threads    median_filter_pass on a w x h frame, and its
-//                          speed-up over one thread
+//   BM_MinMaxPeak/bits:N        the calibration at each width this processor
+//                               runs: independent min/max, no memory
+//   BM_NetworkInL1              loads, network and store of one 128-bit group,
+//                               on a few rows that stay in L1: the benchmark's
+//                               kernel alone
+//   BM_KernelInL1/K             kernel K's whole pass on one thread over a
+//                               frame small enough to stay in L1
+//   BM_Pass/w/h/threads         median_filter_pass on a w x h frame, and its
+//                               speed-up over one thread
+//   BM_Pass/K/w/h/threads       the same for every other kernel K
 //
-// The network costs the same for any pixel values, so the frames hold random
-// bytes instead of a decoded photo; only their size matters.
+// Kernels this processor cannot run are named on standard error and left
+// out.  The network costs the same for any pixel values, so the frames hold
+// random bytes instead of a decoded photo; only their size matters.
 
 #include <benchmark/benchmark.h>
 #include <emmintrin.h>
@@ -24,107 +31,54 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "median/median25_network.h"
-#include "median/ops_avx.h"
 #include "median/median_filter.h"
+#include "median/ops_avx.h"
+#include "minmax_peak.h"
 
 namespace {
 
-constexpr double OPS_PER_GROUP = 202;  // min/max operations per 16 output bytes
+constexpr double OPS_PER_GROUP = 202;  // the benchmark's kernel: min/max per 16 output bytes
 constexpr int VECTOR_BYTES = 16;
+constexpr int GROUP_BYTES = 16;        // the unit every kernel's min/max count is given in
 constexpr int CHANNELS = 3;
 constexpr int WINDOW = 5;
 constexpr int BORDER = 2;
-// Zen 4 retires four 128-bit integer min/max per cycle: turns the calibrated
-// rate into a clock rate, and times into cycles.
-constexpr double PEAK_OPS_PER_CYCLE = 4;
 
 using Clock = std::chrono::steady_clock;
-
-// 48 min/max per round on twelve registers, six independent chains each of
-// min and max: enough chains that the one-cycle latency never limits the
-// rate.  The operands never change, so neither does the work per round.
-void min_max_rounds(int64_t rounds) {
-  asm volatile(
-      "vpxor %%xmm12, %%xmm12, %%xmm12\n\t"
-      "vpcmpeqb %%xmm13, %%xmm13, %%xmm13\n\t"
-      "1:\n\t"
-      ".rept 4\n\t"
-      "vpminub %%xmm13, %%xmm0, %%xmm0\n\t"
-      "vpmaxub %%xmm12, %%xmm1, %%xmm1\n\t"
-      "vpminub %%xmm13, %%xmm2, %%xmm2\n\t"
-      "vpmaxub %%xmm12, %%xmm3, %%xmm3\n\t"
-      "vpminub %%xmm13, %%xmm4, %%xmm4\n\t"
-      "vpmaxub %%xmm12, %%xmm5, %%xmm5\n\t"
-      "vpminub %%xmm13, %%xmm6, %%xmm6\n\t"
-      "vpmaxub %%xmm12, %%xmm7, %%xmm7\n\t"
-      "vpminub %%xmm13, %%xmm8, %%xmm8\n\t"
-      "vpmaxub %%xmm12, %%xmm9, %%xmm9\n\t"
-      "vpminub %%xmm13, %%xmm10, %%xmm10\n\t"
-      "vpmaxub %%xmm12, %%xmm11, %%xmm11\n\t"
-      ".endr\n\t"
-      "dec %0\n\t"
-      "jnz 1b\n\t"
-      : "+r"(rounds)
-      :
-      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
-        "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc");
-}
-constexpr int64_t OPS_PER_ROUND = 48;
-
-double timed_peak_ops(int64_t rounds) {
-  const auto start = Clock::now();
-  min_max_rounds(rounds);
-  const std::chrono::duration<double> s = Clock::now() - start;
-  return double(rounds * OPS_PER_ROUND) / s.count();
-}
-
-// The peak rate now: best of 16 bursts of about 0.3 ms, so that a burst cut
-// short by another process does not count.
-double peak_ops_now() {
-  double best = 0;
-  for (int i = 0; i < 16; ++i) best = std::max(best, timed_peak_ops(20000));
-  return best;
-}
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void BM_MinMaxPeak(benchmark::State& state) {
-  constexpr int64_t ROUNDS = 20000;
-  const auto start = Clock::now();
-  for (auto _ : state) min_max_rounds(ROUNDS);
-  const double ops_per_s =
-      double(state.iterations()) * ROUNDS * OPS_PER_ROUND / seconds_since(start);
-  state.counters["Gop/s"] = ops_per_s / 1e9;
-  state.counters["GHz"] = ops_per_s / PEAK_OPS_PER_CYCLE / 1e9;
-}
-
-// The clock of a shared machine drifts from one benchmark to the next, so
-// each benchmark compares itself with a calibration taken right before and
-// right after its own timed loop.  Other work can only make a calibration
-// low, never high, so the higher of the two counts.
-class Bracket {
+// The calibrations around one benchmark: the min/max rate at its width and
+// the clock, each the higher of a measurement before and one after (other
+// work can only make either low).
+class Bounds {
  public:
-  Bracket() : before_(peak_ops_now()) {}
-  double peak_ops() const { return std::max(before_, peak_ops_now()); }
+  explicit Bounds(int bits) : peak_(bits), clock_before_(calibration::clock_hz_now()) {}
+  double peak_ops() const { return peak_.peak_ops(); }
+  double clock_hz() const { return std::max(clock_before_, calibration::clock_hz_now()); }
 
  private:
-  double before_;
+  calibration::Bracket peak_;
+  double clock_before_;
 };
 
-// Efficiency and cycles per group for `groups` network evaluations that
-// took `seconds` on `threads` threads.  (The library's own time column is
-// the mean iteration; these counters, like Mpixel/s, use the median one.)
-void report_groups(benchmark::State& state, const Bracket& bracket, double groups,
-                   double seconds, int threads) {
-  const double peak = bracket.peak_ops();
-  state.counters["efficiency"] = groups * OPS_PER_GROUP / seconds / (peak * threads);
-  state.counters["cycles/group"] = seconds * threads / groups * peak / PEAK_OPS_PER_CYCLE;
+// Efficiency and cycles per group for `groups` 16-byte groups of a kernel
+// that needs `ops_per_group` min/max each, which took `seconds` on `threads`
+// threads.  (The library's own time column is the mean iteration; these
+// counters, like Mpixel/s, use the median one.)
+void report_groups(benchmark::State& state, const Bounds& bounds, double ops_per_group,
+                   double groups, double seconds, int threads) {
+  const double peak = bounds.peak_ops();
+  state.counters["efficiency"] = groups * ops_per_group / seconds / (peak * threads);
+  state.counters["cycles/group"] = seconds * threads / groups * bounds.clock_hz();
 }
 
 double median_of(std::vector<double> v) {
@@ -140,11 +94,32 @@ class Laps {
   void start() { start_ = Clock::now(); }
   void stop() { laps_.push_back(seconds_since(start_)); }
   double median() const { return median_of(laps_); }
+  double fastest() const { return *std::min_element(laps_.begin(), laps_.end()); }
 
  private:
   Clock::time_point start_;
   std::vector<double> laps_;
 };
+
+// The rate of independent min/max at one width, burst by burst (about
+// 0.2 ms each): the fastest burst, as in the calibrations around every
+// other benchmark, since other processes (on this core, or on its sibling
+// hardware thread) only ever slow a burst down; and the clock that turns it
+// into operations per cycle.
+void BM_MinMaxPeak(benchmark::State& state, int bits) {
+  constexpr int64_t ROUNDS = 20000;
+  Laps laps;
+  for (auto _ : state) {
+    laps.start();
+    calibration::minmax_rounds(bits, ROUNDS);
+    laps.stop();
+  }
+  const double ops_per_s = double(ROUNDS * calibration::MINMAX_OPS_PER_ROUND) / laps.fastest();
+  const double hz = calibration::clock_hz_now();
+  state.counters["Gop/s"] = ops_per_s / 1e9;
+  state.counters["GHz"] = hz / 1e9;
+  state.counters["op/cycle"] = ops_per_s / hz;
+}
 
 std::vector<uint8_t> random_bytes(size_t n) {
   std::vector<uint8_t> bytes(n);
@@ -161,7 +136,7 @@ void BM_NetworkInL1(benchmark::State& state) {
   constexpr ptrdiff_t STRIDE = GROUPS * VECTOR_BYTES + (WINDOW - 1) * CHANNELS;
   const std::vector<uint8_t> frame = random_bytes(STRIDE * WINDOW);
   alignas(16) uint8_t out[GROUPS * VECTOR_BYTES];
-  const Bracket bracket;
+  const Bounds bounds(VECTOR_BYTES * 8);
   Laps laps;
   for (auto _ : state) {
     laps.start();
@@ -179,7 +154,39 @@ void BM_NetworkInL1(benchmark::State& state) {
     }
     laps.stop();
   }
-  report_groups(state, bracket, GROUPS * SWEEPS, laps.median(), 1);
+  report_groups(state, bounds, OPS_PER_GROUP, GROUPS * SWEEPS, laps.median(), 1);
+}
+
+// A kernel's whole pass on one thread, again and again, over a frame that
+// stays in L1 with its output (128 x 32 pixels: 14 KB in, 12 KB out): the
+// kernel with its row setup and its call, without the memory traffic of a
+// photo.  One iteration is 64 passes.
+void BM_KernelInL1(benchmark::State& state, const median::Kernel* kernel) {
+  constexpr int W = 128, H = 32, PASSES = 64;
+  constexpr int PADDED_WIDTH = W + 2 * BORDER;
+  const std::vector<uint8_t> padded = random_bytes(size_t(PADDED_WIDTH) * (H + 2 * BORDER) * CHANNELS);
+  std::vector<uint8_t> filtered(size_t(W) * H * CHANNELS);
+  const int saved_threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  kernel->pass(H, W, PADDED_WIDTH, padded.data(), filtered.data());  // warm the caches
+  const Bounds bounds(kernel->vector_bits);
+  Laps laps;
+  for (auto _ : state) {
+    laps.start();
+    for (int i = 0; i < PASSES; ++i) {
+      kernel->pass(H, W, PADDED_WIDTH, padded.data(), filtered.data());
+      benchmark::ClobberMemory();
+    }
+    laps.stop();
+  }
+  omp_set_num_threads(saved_threads);
+  const double seconds = laps.median() / PASSES;
+  report_groups(state, bounds, kernel->minmax_per_16_bytes, double(W) * H * CHANNELS / GROUP_BYTES,
+                seconds, 1);
+  state.counters["Mpixel/s"] = double(W) * H / 1e6 / seconds;
+  // What the report needs to say about the kernel beside its figures.
+  state.counters["vector_bits"] = kernel->vector_bits;
+  state.counters["minmax/16B"] = kernel->minmax_per_16_bytes;
 }
 
 // One complete pass over a w x h image on `threads` threads, the way the
@@ -187,7 +194,7 @@ void BM_NetworkInL1(benchmark::State& state) {
 // iteration also runs a one-thread pass first, timed apart, so that the
 // speed-up compares passes that met the same load on the machine.  (The
 // library's time column then holds both passes.)
-void BM_Pass(benchmark::State& state) {
+void BM_Pass(benchmark::State& state, const median::Kernel* kernel) {
   const int w = int(state.range(0)), h = int(state.range(1)), threads = int(state.range(2));
   const int padded_width = w + 2 * BORDER;
   const std::vector<uint8_t> padded =
@@ -197,14 +204,14 @@ void BM_Pass(benchmark::State& state) {
   auto pass = [&](int n, Laps* laps) {
     omp_set_num_threads(n);
     laps->start();
-    median_filter_pass(h, w, padded_width, padded.data(), filtered.data());
+    kernel->pass(h, w, padded_width, padded.data(), filtered.data());
     benchmark::ClobberMemory();
     laps->stop();
   };
   Laps warm_up, one_thread, laps;
   pass(threads, &warm_up);  // starts the runtime's threads
 
-  const Bracket bracket;
+  const Bounds bounds(kernel->vector_bits);
   for (auto _ : state) {
     if (threads > 1) pass(1, &one_thread);
     pass(threads, &laps);
@@ -213,8 +220,8 @@ void BM_Pass(benchmark::State& state) {
 
   // Figures for the median pass.
   const double seconds = laps.median();
-  const int groups_per_row = (w * CHANNELS + VECTOR_BYTES - 1) / VECTOR_BYTES;
-  report_groups(state, bracket, double(h) * groups_per_row, seconds, threads);
+  report_groups(state, bounds, kernel->minmax_per_16_bytes,
+                double(w) * h * CHANNELS / GROUP_BYTES, seconds, threads);
   state.counters["Mpixel/s"] = double(w) * h / 1e6 / seconds;
   if (threads > 1) state.counters["speedup"] = one_thread.median() / seconds;
 }
@@ -225,14 +232,55 @@ void thread_counts(benchmark::internal::Benchmark* b, int w, int h) {
   b->ArgNames({"w", "h", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
-BENCHMARK(BM_MinMaxPeak);
-BENCHMARK(BM_NetworkInL1);
 // The shipped photo's size and full HD.  Every pass is timed on its own, so
-// a fixed number of them (about a second's worth at one thread) replaces the
-// library's trial runs.
-BENCHMARK(BM_Pass)->Apply([](auto* b) { thread_counts(b, 5312, 2988); })->Iterations(20);
-BENCHMARK(BM_Pass)->Apply([](auto* b) { thread_counts(b, 1920, 1080); })->Iterations(100);
+// a fixed number of them (about a second's worth of the benchmark's kernel
+// at one thread) replaces the library's trial runs.
+struct Frame {
+  int w, h, iterations;
+};
+constexpr Frame FRAMES[] = {{5312, 2988, 20}, {1920, 1080, 100}};
+
+void register_all() {
+  for (const int bits : {128, 256, 512}) {
+    if (!calibration::minmax_width_supported(bits)) continue;
+    benchmark::RegisterBenchmark(("BM_MinMaxPeak/bits:" + std::to_string(bits)).c_str(),
+                                 BM_MinMaxPeak, bits);
+  }
+  benchmark::RegisterBenchmark("BM_NetworkInL1", BM_NetworkInL1);
+
+  std::vector<const median::Kernel*> runnable;
+  std::string skipped;
+  for (const median::Kernel& k : median::kernels()) {
+    if (median::is_supported(k)) {
+      runnable.push_back(&k);
+    } else {
+      std::fprintf(stderr, "Skipping %s: needs %s, which this processor lacks\n", k.name, k.isa);
+      skipped += std::string(skipped.empty() ? "" : ",") + k.name;
+    }
+  }
+  for (const median::Kernel* k : runnable)
+    benchmark::RegisterBenchmark(("BM_KernelInL1/" + std::string(k->name)).c_str(), BM_KernelInL1, k);
+  // The benchmark's kernel keeps its rows' names: BM_Pass/w:.../h:.../threads:...
+  for (const Frame& frame : FRAMES)
+    for (const median::Kernel* k : runnable) {
+      const std::string name = k->pass == &median_filter_pass ? "BM_Pass"
+                                                                : "BM_Pass/" + std::string(k->name);
+      benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name.c_str(), BM_Pass, k);
+      thread_counts(b, frame.w, frame.h);
+      b->Iterations(frame.iterations);
+    }
+  benchmark::AddCustomContext("fastest_kernel", median::fastest_kernel().name);
+  benchmark::AddCustomContext("skipped_kernels", skipped);
+  benchmark::AddCustomContext("avx512", calibration::minmax_width_supported(512) ? "yes" : "no");
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  register_all();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

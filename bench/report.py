@@ -3,12 +3,14 @@
 """Turns one run of the benchmarks into the README's performance section.
 
 Reads the JSON of median_filter_bench (several repetitions) and the Markdown
-tables printed by median_opencv_peer, writes into OUT_DIR:
+tables printed by median_compare (OpenCV free to choose its vectors, and held
+to 128 bits), writes into OUT_DIR:
   performance.md       the section: machine, date, command, tables
-  thread_scaling.png   Mpixel/s per thread count (gnuplot)
+  thread_scaling.png   Mpixel/s per thread count (gnuplot), for the
+                       benchmark's kernel and the fastest one
 and puts performance.md into README.md between the two marker lines.
 
-Usage: report.py BENCH_JSON PEER_MD PEER_128_MD OUT_DIR README COMMAND
+Usage: report.py BENCH_JSON COMPARE_MD COMPARE_128_MD OUT_DIR README COMMAND
 """
 
 import json
@@ -46,13 +48,15 @@ def spread(values, fmt):
 
 
 def machine_line(context):
+    """Processor (name, family, model, AVX-512 or not), cores, system, compiler."""
     model = "unknown processor"
     try:
         with open("/proc/cpuinfo") as f:
             info = f.read()
         field = lambda name: re.search(name + r"\s*:\s*(.*)", info).group(1).strip()
         model = (f"{field('model name')} (family {field('cpu family')}, "
-                 f"model {field('model')})")
+                 f"model {field('model')}, "
+                 f"{'AVX-512' if context.get('avx512') == 'yes' else 'no AVX-512'})")
     except (OSError, AttributeError):
         pass
     compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True)
@@ -61,46 +65,89 @@ def machine_line(context):
             f"{compiler}")
 
 
-def pass_table(runs):
-    """Rows for the full passes, and the plot's data per image size."""
-    rows, series = [], defaultdict(list)
+def percent(values):
+    return spread([100 * v for v in values], "{:.1f}") + " %"
+
+
+PASS = re.compile(r"BM_Pass/(?:([a-z0-9_]+)/)?w:(\d+)/h:(\d+)/threads:(\d+)")
+
+
+def passes(runs):
+    """{(kernel or None for median_filter_pass, w, h, threads): counters}, in order."""
+    found = {}
     for name, counters in runs.items():
-        m = re.match(r"BM_Pass/w:(\d+)/h:(\d+)/threads:(\d+)", name)
-        if not m:
+        m = PASS.match(name)
+        if m:
+            kernel, w, h, threads = m.group(1), *(int(g) for g in m.groups()[1:])
+            found[(kernel, w, h, threads)] = counters
+    return found
+
+
+def pass_table(found):
+    """Rows for median_filter_pass's full passes, as they have always been."""
+    rows = []
+    for (kernel, w, h, threads), counters in found.items():
+        if kernel is not None:
             continue
-        w, h, threads = (int(g) for g in m.groups())
-        rate = counters["Mpixel/s"]
         # Measured against one-thread passes interleaved with these ones.
         speedup = spread(counters["speedup"], "{:.2f}") if threads > 1 else "1"
-        rows.append(f"| {w}x{h} | {threads} | {spread(rate, '{:.1f}')} | "
+        rows.append(f"| {w}x{h} | {threads} | {spread(counters['Mpixel/s'], '{:.1f}')} | "
                     f"{spread(counters['cycles/group'], '{:.1f}')} | "
-                    f"{spread([100 * e for e in counters['efficiency']], '{:.1f}')} % | "
-                    f"{speedup} |")
-        series[(w, h)].append((threads, statistics.median(rate), min(rate), max(rate)))
-    return rows, series
+                    f"{percent(counters['efficiency'])} | {speedup} |")
+    return rows
 
 
-def plot(series, out_dir):
+def kernel_tables(runs, found, benchmark_kernel):
+    """The in-L1 table and the whole-frame table of every kernel."""
+    in_l1, shape = [], {}
+    for name, counters in runs.items():
+        if not name.startswith("BM_KernelInL1/"):
+            continue
+        kernel = name.split("/")[1]
+        bits, ops = counters["vector_bits"][0], counters["minmax/16B"][0]
+        shape[kernel] = (bits, ops)
+        in_l1.append(f"| {kernel} | {bits:g} | {ops:g} | {spread(counters['Mpixel/s'], '{:.1f}')} | "
+                     f"{spread(counters['cycles/group'], '{:.1f}')} | "
+                     f"{percent(counters['efficiency'])} |")
+    frames = []
+    for (kernel, w, h, threads), counters in found.items():
+        name = kernel or benchmark_kernel
+        speedup = spread(counters["speedup"], "{:.2f}") if threads > 1 else "1"
+        frames.append(f"| {name} | {shape.get(name, ('?',))[0]:g} | {w}x{h} | {threads} | "
+                      f"{spread(counters['Mpixel/s'], '{:.1f}')} | "
+                      f"{percent(counters['efficiency'])} | {speedup} |")
+    return in_l1, frames
+
+
+def plot(found, fastest, benchmark_kernel, out_dir):
+    """Thread scaling of median_filter_pass and of the fastest kernel, per image size."""
+    series = defaultdict(list)
+    for (kernel, w, h, threads), counters in found.items():
+        if kernel is None or kernel == fastest:
+            rate = counters["Mpixel/s"]
+            label = f"{kernel or 'median_filter_pass'}, {w}x{h}"
+            series[label].append((threads, statistics.median(rate), min(rate), max(rate)))
     data = os.path.join(out_dir, "thread_scaling.dat")
     plots = []
     with open(data, "w") as f:
-        for index, ((w, h), points) in enumerate(series.items()):
-            f.write(f"# {w}x{h}: threads, median, lowest, highest Mpixel/s\n")
+        for index, (label, points) in enumerate(series.items()):
+            f.write(f"# {label}: threads, median, lowest, highest Mpixel/s\n")
             for p in points:
                 f.write(" ".join(f"{v:g}" for v in p) + "\n")
             f.write("\n\n")
             one = points[0][1]
+            title = label.replace("_", "\\_")
             plots.append(f"'{data}' index {index} using 1:2:3:4 with yerrorlines "
-                         f"lw 2 title '{w}x{h}'")
+                         f"lw 2 lc {index + 1} title '{title}'")
             plots.append(f"'{data}' index {index} using 1:({one}*$1) with lines dt 2 "
-                         f"lc {index + 1} title '{w}x{h}, linear from 1 thread'")
+                         f"lc {index + 1} notitle")
     most = max(p[0] for points in series.values() for p in points)
     script = "\n".join([
         "set terminal pngcairo size 720,450 font 'sans,10'",
         f"set output '{os.path.join(out_dir, 'thread_scaling.png')}'",
-        "set title 'median\\_filter\\_pass: thread scaling (median, bars: lowest..highest)'",
+        "set title 'Thread scaling (median, bars: lowest..highest; dashed: linear from 1 thread)'",
         "set xlabel 'threads'", "set ylabel 'Mpixel/s'",
-        f"set xrange [0.8:{most + 0.2}]", f"set xtics 1", "set yrange [0:*]",
+        f"set xrange [0.8:{most + 0.2}]", "set xtics 1", "set yrange [0:*]",
         "set key left top", "set grid",
         "plot " + ", ".join(plots), ""])
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
@@ -108,58 +155,84 @@ def plot(series, out_dir):
 
 
 def main():
-    bench_path, peer_path, peer_128_path, out_dir, readme, command = sys.argv[1:7]
+    bench_path, compare_path, compare_128_path, out_dir, readme, command = sys.argv[1:7]
     with open(bench_path) as f:
         bench = json.load(f)
+    context = bench["context"]
     runs = runs_by_benchmark(bench)
-    peak = runs["BM_MinMaxPeak"]
+    peaks = [(int(name.split(":")[1]), counters) for name, counters in runs.items()
+             if name.startswith("BM_MinMaxPeak/bits:")]
     network = runs["BM_NetworkInL1"]
-    rows, series = pass_table(runs)
-    reps = len(peak["GHz"])
-    with open(peer_path) as f:
-        peer = f.read().strip()
-    with open(peer_128_path) as f:
-        peer_128 = f.read().strip()
-    plot(series, out_dir)
+    found = passes(runs)
+    benchmark_kernel = "network_avx"
+    fastest = context.get("fastest_kernel", benchmark_kernel)
+    in_l1, frames = kernel_tables(runs, found, benchmark_kernel)
+    reps = len(network["efficiency"])
+    with open(compare_path) as f:
+        compare = f.read().strip()
+    with open(compare_128_path) as f:
+        compare_128 = f.read().strip()
+    plot(found, fastest, benchmark_kernel, out_dir)
+    skipped = context.get("skipped_kernels", "")
 
     load = os.getloadavg()[0]
     section = "\n".join([
         BEGIN,
         f"Measured {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())} on "
-        f"{machine_line(bench['context'])}, by `{command}`; load average "
-        f"{bench['context'].get('load_avg', [load])[0]:.2f} when it started "
+        f"{machine_line(context)}, by `{command}`; load average "
+        f"{context.get('load_avg', [load])[0]:.2f} when it started "
         "(other processes share this machine).",
         "",
         f"Each figure: median of {reps} repetitions (lowest..highest).  Efficiency is "
-        "202 operations per 16-byte group at the measured rate, divided by the "
-        "calibrated peak of independent `vpminub`/`vpmaxub` times the threads; "
-        "cycles per group take that peak as 4 operations per cycle.  The speed-up "
-        "compares each pass with a one-thread pass run just before it.",
+        "a kernel's min/max operations per 16-byte group at the measured rate, divided "
+        "by the calibrated peak of independent `vpminub`/`vpmaxub` at the kernel's "
+        "vector width times the threads.  The peak is the fastest of many bursts of "
+        "about 0.2 ms, and cycles are counted at the clock measured by a chain of "
+        "dependent additions.  The speed-up compares each pass with a one-thread pass "
+        "of the same kernel run just before it.",
         "",
         "| Calibration | Value |", "|---|---:|",
-        f"| peak min/max rate, one core | {spread(peak['Gop/s'], '{:.2f}')} Gop/s |",
-        f"| implied clock at 4 per cycle | {spread(peak['GHz'], '{:.2f}')} GHz |",
-        f"| network alone, data in L1: cycles per group | "
+        f"| clock | {spread(peaks[0][1]['GHz'], '{:.2f}')} GHz |" if peaks else "",
+        *(f"| peak {bits}-bit min/max rate, one core | {spread(c['Gop/s'], '{:.2f}')} Gop/s, "
+          f"{spread(c['op/cycle'], '{:.2f}')} per cycle |" for bits, c in peaks),
+        f"| benchmark's network alone, data in L1: cycles per group | "
         f"{spread(network['cycles/group'], '{:.1f}')} |",
-        f"| network alone, data in L1: efficiency | "
-        f"{spread([100 * e for e in network['efficiency']], '{:.1f}')} % |",
+        f"| benchmark's network alone, data in L1: efficiency | {percent(network['efficiency'])} |",
+        "",
+        "`median_filter_pass`, the benchmark's kernel (`network_avx`):",
         "",
         "| Image | Threads | Mpixel/s | Cycles per group | Efficiency | Speed-up |",
         "|---|---:|---:|---:|---:|---:|",
-        *rows,
+        *pass_table(found),
+        "",
+        "Every kernel this processor runs"
+        + (f" ({skipped.replace(',', ', ')} skipped: this processor lacks their "
+           "instruction set)" if skipped else "")
+        + f"; `median_filter_pass_fastest` runs `{fastest}` here.  Whole passes on one "
+        "thread over a 128x32 frame that stays in L1:",
+        "",
+        "| Kernel | Bits | Min/max per 16 B | Mpixel/s | Cycles per group | Efficiency |",
+        "|---|---:|---:|---:|---:|---:|",
+        *in_l1,
+        "",
+        "and over whole frames:",
+        "",
+        "| Kernel | Bits | Image | Threads | Mpixel/s | Efficiency | Speed-up |",
+        "|---|---:|---|---:|---:|---:|---:|",
+        *frames,
         "",
         f"![Thread scaling]({os.path.relpath(out_dir, os.path.dirname(readme))}"
         "/thread_scaling.png)",
         "",
-        "Against OpenCV's `cv::medianBlur(src, dst, 5)`, on the decoded photo, "
-        "with OpenCV free to choose its vectors (256-bit AVX2 here):",
+        "Every kernel against `median_filter_pass` and OpenCV's "
+        "`cv::medianBlur(src, dst, 5)` on the decoded photo, in alternating rounds of "
+        "one process (`median_compare`), with OpenCV free to choose its vectors:",
         "",
-        peer,
+        compare,
         "",
-        "The same with `OPENCV_CPU_DISABLE=AVX2`, which holds OpenCV to 128-bit "
-        "vectors like this filter:",
+        "The same with `OPENCV_CPU_DISABLE=AVX2`, which holds OpenCV to 128-bit vectors:",
         "",
-        peer_128,
+        compare_128,
         END,
     ])
     with open(os.path.join(out_dir, "performance.md"), "w") as f:

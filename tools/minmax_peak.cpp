@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+//
+// Choosing the round loop for a width and timing it.  Built with the
+// project's baseline flags; the loops themselves live in minmax_rounds_*.cpp.
+
+#include "minmax_peak.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace calibration {
+
+void minmax_rounds_avx(int64_t rounds);
+void minmax_rounds_avx2(int64_t rounds);
+void minmax_rounds_avx512bw(int64_t rounds);
+
+namespace {
+
+// About 0.1 to 0.3 ms per burst at any width and clock: long against the
+// timer's resolution, short against a scheduler's time slice.
+constexpr int64_t BURST_ROUNDS = 20000;
+constexpr int BURSTS = 16;
+
+}  // namespace
+
+bool minmax_width_supported(int vector_bits) {
+  __builtin_cpu_init();
+  switch (vector_bits) {
+    case 128: return __builtin_cpu_supports("avx");
+    case 256: return __builtin_cpu_supports("avx2");
+    case 512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    default: return false;
+  }
+}
+
+void minmax_rounds(int vector_bits, int64_t rounds) {
+  switch (vector_bits) {
+    case 128: minmax_rounds_avx(rounds); return;
+    case 256: minmax_rounds_avx2(rounds); return;
+    case 512: minmax_rounds_avx512bw(rounds); return;
+    default: std::abort();  // a caller's error: only the three widths exist
+  }
+}
+
+double timed_minmax_ops(int vector_bits, int64_t rounds) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  minmax_rounds(vector_bits, rounds);
+  const std::chrono::duration<double> s = Clock::now() - start;
+  return double(rounds * MINMAX_OPS_PER_ROUND) / s.count();
+}
+
+double minmax_peak_now(int vector_bits) {
+  double best = 0;
+  for (int i = 0; i < BURSTS; ++i) best = std::max(best, timed_minmax_ops(vector_bits, BURST_ROUNDS));
+  return best;
+}
+
+double clock_hz_now() {
+  using Clock = std::chrono::steady_clock;
+  constexpr int64_t ADDS_PER_ROUND = 48;
+  double best = 0;
+  for (int i = 0; i < BURSTS; ++i) {
+    int64_t rounds = BURST_ROUNDS, sum = 0;
+    const auto start = Clock::now();
+    // Register to register: some cores fold chains of additions of an
+    // immediate in the renamer and run several a cycle.
+    asm volatile(
+        "1:\n\t"
+        ".rept 48\n\t"
+        "add %1, %1\n\t"
+        ".endr\n\t"
+        "dec %0\n\t"
+        "jnz 1b\n\t"
+        : "+r"(rounds), "+r"(sum)
+        :
+        : "cc");
+    const std::chrono::duration<double> s = Clock::now() - start;
+    best = std::max(best, double(BURST_ROUNDS * ADDS_PER_ROUND) / s.count());
+  }
+  return best;
+}
+
+double Bracket::peak_ops() const { return std::max(before_, minmax_peak_now(bits_)); }
+
+}  // namespace calibration
