@@ -2,9 +2,11 @@
 #include "benchmark.h"
 
 #include <IL/il.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "elapsed_clock.h"
 #include "image_file.h"
@@ -30,9 +32,10 @@ bool fail(const char* path, const std::string& cause, std::string* error) {
 }
 
 // Filters the bound image, whose pixel buffer `data` holds w x h pixels of 3
-// bytes, in place.  False only when the frames cannot be allocated.
+// bytes, in place.  False only when the frames cannot be allocated; a report
+// that could not be written leaves its errno in *report_errno.
 bool filter_image(uint8_t* data, int32_t w, int32_t h, int runs, std::FILE* report,
-                  std::string* cause) {
+                  int* report_errno, std::string* cause) {
   // Sizes fit in 32 bits: load_rgb_image refuses larger images.
   const int32_t padded_width = w + 2 * BORDER;
   const int32_t padded_row_bytes = padded_width * CHANNELS;
@@ -49,6 +52,8 @@ bool filter_image(uint8_t* data, int32_t w, int32_t h, int runs, std::FILE* repo
              " bytes for the working frames";
     return false;
   }
+  // Nothing is printed before the last step that can fail on the input.
+  if (report) std::fprintf(report, "Input resolution: %4dx%4d\n", w, h);
   // Zero border of BORDER pixels around a copy of the image.
   std::memset(padded, 0, size_t(padded_bytes));
   for (int32_t y = 0; y < h; ++y)
@@ -67,8 +72,11 @@ bool filter_image(uint8_t* data, int32_t w, int32_t h, int runs, std::FILE* repo
     std::fprintf(report, "SSE CPU TIME for %d runs: %4.4f sec\n", runs, seconds);
     std::fprintf(report, "SSE Performance: %4.4f Mpixel/s (average of %d runs)\n",
                  megapixels_per_second, runs);
-    // The report stands before any message about the save.
-    std::fflush(report);
+    // The report stands before any message about the save.  A report that
+    // cannot be written is a failure too, with the cause of the flush that
+    // found it (a second flush would find the buffer gone and succeed).
+    errno = 0;
+    if (std::fflush(report) != 0 || std::ferror(report)) *report_errno = errno ? errno : EIO;
   }
 
   // The library's buffer has the filtered frame's layout exactly.
@@ -81,25 +89,32 @@ bool filter_image(uint8_t* data, int32_t w, int32_t h, int runs, std::FILE* repo
 }  // namespace
 
 bool run_benchmark(const char* input_path, const char* output_path, int runs, std::FILE* report,
-                   std::string* error) {
+                   const char* report_name, std::string* error) {
+  // The file is read once: the checks and the decoder see the same bytes,
+  // even if the file is replaced meanwhile or is a pipe.
+  std::vector<uint8_t> bytes;
+  std::string cause;
+  if (!read_input_file(input_path, &bytes, &cause)) return fail(input_path, cause, error);
+
   ILuint image = 0;
   ilGenImages(1, &image);
   ilBindImage(image);
-
   int32_t w = 0;
   int32_t h = 0;
-  std::string cause;
-  if (!load_rgb_image(input_path, &w, &h, &cause)) {
+  const bool loaded = load_rgb_image(bytes, &w, &h, &cause);
+  std::vector<uint8_t>().swap(bytes);  // the file's memory is not needed any more
+  if (!loaded) {
     ilDeleteImages(1, &image);
     return fail(input_path, cause, error);
   }
-  if (report) std::fprintf(report, "Input resolution: %4dx%4d\n", w, h);
-  if (!filter_image(ilGetData(), w, h, runs, report, &cause)) {
+  int report_errno = 0;
+  if (!filter_image(ilGetData(), w, h, runs, report, &report_errno, &cause)) {
     ilDeleteImages(1, &image);
     return fail(input_path, cause, error);
   }
   const bool saved = save_jpeg_replacing(output_path, &cause);
   ilDeleteImages(1, &image);
   if (!saved) return fail(output_path, cause, error);
+  if (report_errno) return fail(report_name, std::strerror(report_errno), error);
   return true;
 }

@@ -25,6 +25,17 @@ crop 08-greyscale-512x512-eiffel-tower.jpg 48x48+200+200 greyscale-48x48.jpg
 # -copy all keeps the Adobe marker that says the four components are CMYK.
 jpegtran -copy all -crop 32x32+40+40 "$data/09-cmyk-adobe-150x103-video-frame.jpg" >"$out/cmyk-32x32.jpg"
 cp "$data/17-tiny-1x1-progressive-exif-xmp.jpg" "$out/progressive-1x1-exif-xmp.jpg"
+crop 02-photo-512x512-eiffel-tower-baseline444.jpg 64x64+224+224 progressive444-64x64.jpg -progressive
+# Greyscale in as many scans as the limit allows, and one more: the DC
+# coefficients in one scan (two, by successive approximation, for 65), then
+# each AC coefficient in a scan of its own.
+scans=$(mktemp)
+trap 'rm -f "$scans"' EXIT
+ac_scans() { for k in $(seq 1 63); do echo "0: $k $k 0 0;"; done; }
+{ echo "0: 0 0 0 0;"; ac_scans; } >"$scans"
+crop 08-greyscale-512x512-eiffel-tower.jpg 16x16+200+200 scans-64-greyscale-16x16.jpg -scans "$scans"
+{ echo "0: 0 0 0 1;"; echo "0: 0 0 1 0;"; ac_scans; } >"$scans"
+crop 08-greyscale-512x512-eiffel-tower.jpg 16x16+200+200 scans-65-greyscale-16x16.jpg -scans "$scans"
 
 # Damaged copies of the 64x64 baseline crop.
 python3 - "$out" <<'PY'
@@ -79,6 +90,41 @@ def uniform(w, h, components):
         bits = blocks * 2
         b += bytes(bits // 8) + (bytes([0xFF >> (bits % 8)]) if bits % 8 else b"")
     return b + b"\xff\xd9"
+
+def first_scan(b):
+    """Offset of the first start-of-scan marker segment."""
+    i = 2
+    while b[i + 1] != 0xDA:
+        i += 2 + (b[i + 2] << 8 | b[i + 3])
+    return i
+
+def scan(b, n):
+    """Offset of the n-th start-of-scan marker (from 0): FF DA does not
+    occur inside entropy-coded data."""
+    i = first_scan(b)
+    for _ in range(n):
+        i = b.index(b"\xff\xda", i + 2)
+    return i
+
+# Damaged scan data in files whose headers are sound.
+b = bytearray(good)
+end = len(b) - 2 - 300
+b[end:end + 8] = b"\xff\x00" * 4  # 32 one-bits: no Huffman code
+seeds["scan-bad-huffman-code.jpg"] = bytes(b)
+seeds["scan-extraneous-bytes-before-eoi.jpg"] = good[:-2] + b"\x55" * 16 + good[-2:]
+b = bytearray(good)
+b[first_scan(b) + 2 + 12 - 2] = 62  # a sequential scan of coefficients 0..62
+seeds["scan-sequential-partial-spectrum.jpg"] = bytes(b)
+progressive = open(f"{out}/progressive444-64x64.jpg", "rb").read()
+b = bytearray(progressive)
+i = scan(b, 1)
+b[i + 2 + (b[i + 2] << 8 | b[i + 3]) - 1] = 0x32  # refines bits no scan sent
+seeds["scan-inconsistent-progression.jpg"] = bytes(b)
+# Fits the frame; its coefficients, all components in full, take 2.4 GB.
+b = bytearray(progressive)
+i = sof(b)
+b[i + 5:i + 9] = bytes([20000 >> 8, 20000 & 255, 20000 >> 8, 20000 & 255])
+seeds["claims-20000x20000-progressive444-coefficients.jpg"] = bytes(b)
 
 seeds["components-2.jpg"] = uniform(24, 16, 2)
 seeds["components-5.jpg"] = uniform(24, 16, 5)

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -151,6 +152,28 @@ std::vector<BadInput> bad_inputs() {
   patch_jpeg_size(&over_31_bits, 26750, 26752);
   auto short_of_data = huge;
   patch_jpeg_size(&short_of_data, 3000, 2000);
+
+  // Damaged scans of otherwise good files.  32 one-bits in a row are no
+  // Huffman code of any table, whatever precedes them; near the end of the
+  // data, where libjpeg decodes with its careful path (its fast path takes
+  // a bad code for a zero without a word, and the damage surfaces later
+  // under another name).
+  auto bad_code = photo;
+  const size_t damage = photo.size() - 2 - 300;
+  for (size_t i = 0; i < 8; i += 2) bad_code[damage + i] = 0xFF, bad_code[damage + i + 1] = 0x00;
+  auto before_end = photo;
+  before_end.insert(before_end.end() - 2, 16, 0x55);
+  auto partial_spectrum = photo;  // a sequential scan of coefficients 0..62
+  partial_spectrum[scan_header_offset(photo, 0) + 2 + 12 - 2] = 62;
+  // The second scan claims to refine bits that no scan has sent.
+  auto progression = progressive_jpeg(64, 64, 3, 0);
+  const size_t second = scan_header_offset(progression, 1);
+  const size_t second_length = size_t(progression[second + 2]) << 8 | progression[second + 3];
+  progression[second + 2 + second_length - 1] = 0x32;
+  // 20000 x 20000 fits the frame, but its coefficients, all components in
+  // full, take 2.4 GB.
+  auto coefficients = progressive_jpeg(64, 64, 3, 0);
+  patch_jpeg_size(&coefficients, 20000, 20000);
   return {
       {"missing", {}, "No such file or directory", true},
       {"empty", {}, "Empty input file"},
@@ -166,6 +189,11 @@ std::vector<BadInput> bad_inputs() {
       {"valid image just over the frame limit", uniform_grey_jpeg(26750, 26752),
        "26750x26752 pixels is too large"},
       {"claims more pixels than it holds", short_of_data, "premature end"},
+      {"bad Huffman code", bad_code, "damaged image data: Corrupt JPEG data: bad Huffman code"},
+      {"bytes before the end marker", before_end, "extraneous bytes before marker 0xd9"},
+      {"sequential scan of part of the spectrum", partial_spectrum, "Invalid SOS parameters for sequential JPEG"},
+      {"inconsistent progression", progression, "Inconsistent progression sequence"},
+      {"progressive 4:4:4 coefficients over the limit", coefficients, "needs 2400000000 bytes of coefficients"},
   };
 }
 
@@ -227,6 +255,35 @@ TEST_F(Program, InputThatIsADirectoryIsRefused) {
   EXPECT_NE(stderr_.find("input.jpg: Is a directory"), std::string::npos) << stderr_;
 }
 
+// The input is opened and read once: a pipe with one writer gives its bytes
+// once only, so a second reader of input.jpg would wait for ever (the
+// timeout only turns such a hang into a failure).  Size is bounded before
+// reading where the file system knows it, and while reading where not.
+TEST_F(Program, InputIsReadOnceAndWithinItsSizeBound) {
+  const std::string photo = DATA + "/01-photo-280x360-gopher-plush-baseline444.jpg";
+  ASSERT_EQ(mkfifo(path("input.jpg").c_str(), 0644), 0);
+  run_script("cat \"" + photo + "\" > input.jpg & timeout 300 \"$0\"");
+  EXPECT_EQ(exit_code_, 0) << stderr_;
+  expect_four_lines(" 280x 360");
+  expect_filtered_output("01-photo-280x360-gopher-plush-baseline444.jpg", 35.0);
+
+  std::remove(path("input.jpg").c_str());
+  write_file(path("input.jpg"), {});
+  ASSERT_EQ(truncate(path("input.jpg").c_str(), (int64_t(1) << 31)), 0);  // sparse
+  run();
+  EXPECT_EQ(exit_code_, 1);
+  EXPECT_NE(stderr_.find("input.jpg: file is larger than 2147483647 bytes"), std::string::npos) << stderr_;
+
+  // An endless device is refused from its first bytes.
+  std::remove(path("input.jpg").c_str());
+  ASSERT_EQ(symlink("/dev/zero", path("input.jpg").c_str()), 0);
+  run_script("timeout 300 \"$0\"");
+  EXPECT_EQ(exit_code_, 1);
+  EXPECT_NE(stderr_.find("input.jpg: not a readable JPEG: Not a JPEG file: starts with 0x00 0x00"),
+            std::string::npos)
+      << stderr_;
+}
+
 TEST_F(Program, RunsOutOfMemoryCleanly) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "AddressSanitizer needs more address space than the limits below";
@@ -242,6 +299,7 @@ TEST_F(Program, RunsOutOfMemoryCleanly) {
     write_file(path("output.jpg"), OLD_OUTPUT);
     run(std::string("ulimit -v ") + kib + ";");
     EXPECT_EQ(exit_code_, 1) << stdout_;
+    EXPECT_EQ(stdout_, "");
     EXPECT_EQ(stderr_.rfind("median_bench: input.jpg: ", 0), 0u) << stderr_;
     EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
     EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
@@ -251,18 +309,26 @@ TEST_F(Program, RunsOutOfMemoryCleanly) {
   EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
 }
 
+// The image library stops encoding at a failed write of some images (the
+// greyscale one, converted) and not of others; the cause is the write's
+// either way.
 TEST_F(Program, FailedSaveKeepsTheOldOutputAndLeavesNoTemporaryFile) {
-  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
-  write_file(path("output.jpg"), OLD_OUTPUT);
-  // The encoded photo is about 55 KB: a 16 KB file size limit cuts it short.
-  // With SIGXFSZ ignored the write fails with EFBIG instead of killing us.
-  run("ulimit -f 16; trap \"\" XFSZ;");
-  EXPECT_EQ(exit_code_, 1);
-  expect_four_lines(" 280x 360");
-  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: File too large"), std::string::npos)
-      << stderr_;
-  EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
-  EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+  for (const auto& [photo, size] : {std::pair{"01-photo-280x360-gopher-plush-baseline444.jpg", " 280x 360"},
+                                    std::pair{"08-greyscale-512x512-eiffel-tower.jpg", " 512x 512"}}) {
+    SCOPED_TRACE(photo);
+    input_from(photo);
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    // The encoded images are over 50 KB: a 16 KB file size limit cuts them
+    // short.  With SIGXFSZ ignored the write fails with EFBIG instead of
+    // killing us.
+    run("ulimit -f 16; trap \"\" XFSZ;");
+    EXPECT_EQ(exit_code_, 1);
+    expect_four_lines(size);
+    EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: File too large"), std::string::npos)
+        << stderr_;
+    EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+    EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+  }
 }
 
 // A disk that really fills up: a tmpfs with room for the input, the old
@@ -270,24 +336,28 @@ TEST_F(Program, FailedSaveKeepsTheOldOutputAndLeavesNoTemporaryFile) {
 // with the run; what the program left there is copied out for the checks.
 TEST_F(Program, FullFileSystemKeepsTheOldOutputAndLeavesNoTemporaryFile) {
   if (!can_mount_privately(dir_)) GTEST_SKIP() << "cannot mount a tmpfs in a private mount namespace";
-  const std::string photo = "01-photo-280x360-gopher-plush-baseline444.jpg";
-  input_from(photo);
-  write_file(path("output.jpg"), OLD_OUTPUT);
-  ASSERT_EQ(mkdir(path("full").c_str(), 0755), 0);
-  const size_t page = size_t(sysconf(_SC_PAGESIZE));
-  const size_t size = (read_file(DATA + "/" + photo).size() + page - 1) / page * page + 2 * page;
-  run_script("mount -t tmpfs -o size=" + std::to_string(size) + " tmpfs full || exit 99;"
-             " cp input.jpg output.jpg full/ && cd full || exit 98;"
-             " \"$0\"; status=$?; cp -a . ../after; exit $status",
-             "unshare -m");
-  ASSERT_LT(exit_code_, 98) << stderr_;
-  EXPECT_EQ(exit_code_, 1);
-  expect_four_lines(" 280x 360");
-  EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: No space left on device"),
-            std::string::npos)
-      << stderr_;
-  EXPECT_EQ(read_file(path("after/output.jpg")), OLD_OUTPUT);
-  EXPECT_EQ(listing("after"), (std::set<std::string>{"input.jpg", "output.jpg"}));
+  for (const auto& [photo, size] : {std::pair{"01-photo-280x360-gopher-plush-baseline444.jpg", " 280x 360"},
+                                    std::pair{"08-greyscale-512x512-eiffel-tower.jpg", " 512x 512"}}) {
+    SCOPED_TRACE(photo);
+    input_from(photo);
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    std::system(("rm -rf '" + path("full") + "' '" + path("after") + "'").c_str());
+    ASSERT_EQ(mkdir(path("full").c_str(), 0755), 0);
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t bytes = (read_file(DATA + "/" + photo).size() + page - 1) / page * page + 2 * page;
+    run_script("mount -t tmpfs -o size=" + std::to_string(bytes) + " tmpfs full || exit 99;"
+               " cp input.jpg output.jpg full/ && cd full || exit 98;"
+               " \"$0\"; status=$?; cp -a . ../after; exit $status",
+               "unshare -m");
+    ASSERT_LT(exit_code_, 98) << stderr_;
+    EXPECT_EQ(exit_code_, 1);
+    expect_four_lines(size);
+    EXPECT_NE(stderr_.find("median_bench: output.jpg: cannot write: No space left on device"),
+              std::string::npos)
+        << stderr_;
+    EXPECT_EQ(read_file(path("after/output.jpg")), OLD_OUTPUT);
+    EXPECT_EQ(listing("after"), (std::set<std::string>{"input.jpg", "output.jpg"}));
+  }
 }
 
 // Root writes through any permission bits, so as root the directory is made
@@ -329,6 +399,87 @@ TEST_F(Program, OutputThatIsADirectoryIsReportedAndKept) {
   ASSERT_EQ(stat(path("output.jpg").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+}
+
+// The save, interrupted, leaves the old output and no temporary file,
+// whether it writes an unnamed file or, where the file system has none, a
+// named one.  The signal comes from the preloaded fault library, while the
+// new image is written but not yet in place.
+TEST_F(Program, SignalsDuringTheSaveLeaveNothingBehind) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  for (const char* unnamed : {"", "MEDIAN_FAULT_NO_TMPFILE=1"}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(unnamed) + " signal " + std::to_string(sig));
+      write_file(path("output.jpg"), OLD_OUTPUT);
+      run(std::string("export LD_PRELOAD=") + FAULT_INJECTION_LIB + " " + unnamed +
+          " MEDIAN_FAULT_SIGNAL_AT_FSYNC=" + std::to_string(sig) +
+          " ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0;");
+      EXPECT_EQ(exit_code_, 128 + sig) << stderr_;
+      expect_four_lines(" 280x 360");
+      EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+      EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+    }
+  }
+}
+
+// A replaced output keeps its mode, owner and group (the owner only as
+// root); a new one gets 0666 less the umask.  Both ways of writing.
+TEST_F(Program, OutputKeepsItsModeOrFollowsTheUmask) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  const uid_t other = 65534;  // nobody
+  for (const char* unnamed : {"", "export MEDIAN_FAULT_NO_TMPFILE=1;"}) {
+    SCOPED_TRACE(unnamed);
+    const std::string faults = std::string("export LD_PRELOAD=") + FAULT_INJECTION_LIB +
+                               " ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0; " +
+                               unnamed;
+    write_file(path("output.jpg"), OLD_OUTPUT);
+    ASSERT_EQ(chmod(path("output.jpg").c_str(), 0600), 0);
+    if (geteuid() == 0) {
+      ASSERT_EQ(chown(path("output.jpg").c_str(), other, other), 0);
+    }
+    run(faults + "umask 022;");
+    EXPECT_EQ(exit_code_, 0) << stderr_;
+    struct stat st;
+    ASSERT_EQ(stat(path("output.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (geteuid() == 0) {
+      EXPECT_EQ(st.st_uid, other);
+      EXPECT_EQ(st.st_gid, other);
+    }
+
+    std::remove(path("output.jpg").c_str());
+    run(faults + "umask 027;");
+    EXPECT_EQ(exit_code_, 0) << stderr_;
+    ASSERT_EQ(stat(path("output.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(listing(), (std::set<std::string>{"input.jpg", "output.jpg"}));
+  }
+}
+
+// A report that cannot be written is a failure; the output is saved as usual.
+TEST_F(Program, LostReportIsAFailure) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  run_script("exec \"$0\" > /dev/full");
+  EXPECT_EQ(exit_code_, 1);
+  EXPECT_EQ(stderr_, "median_bench: standard output: No space left on device\n");
+  Rgb8Image output;
+  EXPECT_TRUE(decode_rgb(path("output.jpg"), &output));
+}
+
+// The test build's copy of the program can be told that the processor lacks
+// AVX; it stops before anything else runs.
+TEST_F(Program, ProcessorWithoutAvxIsRefusedInOneLine) {
+  input_from("01-photo-280x360-gopher-plush-baseline444.jpg");
+  write_file(path("output.jpg"), OLD_OUTPUT);
+  run_script(std::string("MEDIAN_TEST_WITHOUT_AVX=1 exec ") + MEDIAN_BENCH_HOOKED_EXE);
+  EXPECT_EQ(exit_code_, 1);
+  EXPECT_EQ(stdout_, "");
+  EXPECT_EQ(stderr_, "median_bench: this processor does not support AVX, which the filter needs\n");
+  EXPECT_EQ(read_file(path("output.jpg")), OLD_OUTPUT);
+
+  run_script(std::string("exec ") + MEDIAN_BENCH_HOOKED_EXE);
+  EXPECT_EQ(exit_code_, 0) << stderr_;
+  expect_four_lines(" 280x 360");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // The checks that stand between an untrusted file and the frame arithmetic.
 
 #include <IL/il.h>
+#include <IL/ilu.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
@@ -83,7 +84,6 @@ bool decodes_cleanly(const std::vector<uint8_t>& jpeg) {
 TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
   static const bool initialised = (ilInit(), true);
   (void)initialised;
-  const std::string path = ::testing::TempDir() + "uniform_grey.jpg";
   ILuint image = 0;
   ilGenImages(1, &image);
   ilBindImage(image);
@@ -91,8 +91,7 @@ TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
   std::string error;
 
   // The same construction at a small size decodes to what it claims.
-  write_file(path, uniform_grey_jpeg(40, 24));
-  ASSERT_TRUE(load_rgb_image(path.c_str(), &w, &h, &error)) << error;
+  ASSERT_TRUE(load_rgb_image(uniform_grey_jpeg(40, 24), &w, &h, &error)) << error;
   EXPECT_EQ(w, 40);
   EXPECT_EQ(h, 24);
   const uint8_t* data = ilGetData();
@@ -101,16 +100,58 @@ TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
   // 26750 x 26752: its padded frame is 2^31 + 6424 bytes, one row too many.
   const std::vector<uint8_t> over = uniform_grey_jpeg(26750, 26752);
   ASSERT_TRUE(decodes_cleanly(over));
-  write_file(path, over);
   ilDeleteImages(1, &image);
   ilGenImages(1, &image);
   ilBindImage(image);
-  EXPECT_FALSE(load_rgb_image(path.c_str(), &w, &h, &error));
+  EXPECT_FALSE(load_rgb_image(over, &w, &h, &error));
   EXPECT_NE(error.find("26750x26752 pixels is too large"), std::string::npos) << error;
   // The library never saw the file: its image is still the empty default.
   EXPECT_LE(ilGetInteger(IL_IMAGE_WIDTH), 1);
   ilDeleteImages(1, &image);
-  std::remove(path.c_str());
+}
+
+// Every scan counts towards the limit; warnings about the headers, which
+// decide no pixel, do not refuse a file.
+TEST(LoadRgbImage, TakesUpToTheScanLimitAndHeaderWarnings) {
+  static const bool initialised = (ilInit(), true);
+  (void)initialised;
+  ILuint image = 0;
+  ilGenImages(1, &image);
+  ilBindImage(image);
+  int32_t w = 0, h = 0;
+  std::string error;
+  EXPECT_TRUE(load_rgb_image(progressive_jpeg(16, 16, 1, MAX_SCANS), &w, &h, &error)) << error;
+  EXPECT_FALSE(load_rgb_image(progressive_jpeg(16, 16, 1, MAX_SCANS + 1), &w, &h, &error));
+  EXPECT_EQ(error, "more than 64 scans");
+
+  // Three stray bytes before the frame header: libjpeg warns of
+  // extraneous data while reading the header.
+  std::vector<uint8_t> stray = uniform_grey_jpeg(40, 24);
+  const size_t frame_header = 2 + 2 + 2 + 65;  // after SOI and the DQT segment
+  stray.insert(stray.begin() + frame_header, {0x55, 0x55, 0x55});
+  EXPECT_TRUE(load_rgb_image(stray, &w, &h, &error)) << error;
+  ilDeleteImages(1, &image);
+}
+
+// DevIL keeps a stack of error codes: a failure names its own cause, and
+// leaves no code behind for a later failure to be blamed on.
+TEST(SaveJpegReplacing, NamesTheLibrarysCauseAndLeavesNoErrorBehind) {
+  static const bool initialised = (ilInit(), iluInit(), true);
+  (void)initialised;
+  ILuint image = 0;
+  ilGenImages(1, &image);
+  ilBindImage(image);
+  // The JPEG writer refuses palette images.
+  ASSERT_TRUE(ilTexImage(2, 2, 1, 1, IL_COLOUR_INDEX, IL_UNSIGNED_BYTE, nullptr));
+  ilGetInteger(0x7777);  // an earlier, unrelated error: invalid enumerant
+  ilGetInteger(0x7778);
+  const std::string path = ::testing::TempDir() + "palette.jpg";
+  std::string error;
+  EXPECT_FALSE(save_jpeg_replacing(path.c_str(), &error));
+  EXPECT_EQ(error, "cannot encode: illegal operation");
+  EXPECT_EQ(ilGetError(), ILenum(IL_NO_ERROR));
+  EXPECT_EQ(read_file(path).size(), 0u);
+  ilDeleteImages(1, &image);
 }
 
 }  // namespace

@@ -132,6 +132,67 @@ std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h) {
   return b;
 }
 
+std::vector<uint8_t> progressive_jpeg(int w, int h, int components, int scans) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(w);
+  cinfo.image_height = JDIMENSION(h);
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  for (int c = 0; c < cinfo.num_components; ++c)
+    cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+  std::vector<jpeg_scan_info> script;
+  if (scans == 0) {
+    jpeg_simple_progression(&cinfo);
+  } else {
+    const bool refine_dc = scans == 65;
+    jpeg_scan_info dc{components, {0, 1, 2, 3}, 0, 0, 0, refine_dc ? 1 : 0};
+    script.push_back(dc);
+    if (refine_dc) script.push_back({components, {0, 1, 2, 3}, 0, 0, 1, 0});
+    const int bands = (scans - int(script.size())) / components;
+    for (int c = 0; c < components; ++c)
+      for (int b = 0; b < bands; ++b)
+        script.push_back({1, {c}, 1 + 63 * b / bands, 63 * (b + 1) / bands, 0, 0});
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = int(script.size());
+  }
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(size_t(w) * components);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < components; ++c)
+        row[size_t(x) * components + c] = JSAMPLE((x * 255 / w + c * 85 + cinfo.next_scanline) & 255);
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+size_t scan_header_offset(const std::vector<uint8_t>& jpeg, int n) {
+  const auto& b = jpeg;
+  size_t i = 2;
+  while (i + 3 < b.size() && b[i + 1] != 0xDA) {
+    if (b[i] != 0xFF) throw std::runtime_error("not at a marker");
+    i += 2 + (size_t(b[i + 2]) << 8 | b[i + 3]);
+  }
+  for (int k = 0; k < n; ++k) {
+    i += 2;
+    while (i + 1 < b.size() && !(b[i] == 0xFF && b[i + 1] == 0xDA)) ++i;
+  }
+  if (i + 1 >= b.size()) throw std::runtime_error("no such scan");
+  return i;
+}
+
 void patch_jpeg_size(std::vector<uint8_t>* jpeg, uint16_t w, uint16_t h) {
   auto& b = *jpeg;
   // Walk the marker segments up to the first start-of-frame (SOF0..SOF2).

@@ -37,6 +37,19 @@ std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_spac
 // 700 megapixels takes about 4 MB and no time to make.
 std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h);
 
+// A progressive JPEG of w x h pixels of a colour ramp (greyscale for one
+// component), every component sampled in full.  With `scans` 0, libjpeg's
+// standard progression; otherwise exactly `scans` scans (2 to 65 for one
+// component): the DC coefficients of all components in one scan, or two for
+// 65 (successive approximation), then the 63 AC coefficients of each
+// component spread over the rest.
+std::vector<uint8_t> progressive_jpeg(int w, int h, int components, int scans);
+
+// Offset of the marker of the n-th scan header (SOS, from 0) of a JPEG: the
+// marker segments are walked up to the first, the entropy-coded data, where
+// FF DA cannot occur otherwise, searched for the others.
+size_t scan_header_offset(const std::vector<uint8_t>& jpeg, int n);
+
 // Rewrites the width and height in the frame header of a JPEG.
 void patch_jpeg_size(std::vector<uint8_t>* jpeg, uint16_t w, uint16_t h);
 

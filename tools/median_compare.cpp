@@ -315,7 +315,9 @@ int main(int argc, char** argv) {
   ilBindImage(image);
   int32_t w = 0, h = 0;
   std::string cause;
-  if (!load_rgb_image(options.path.c_str(), &w, &h, &cause)) {
+  std::vector<uint8_t> file;
+  if (!read_input_file(options.path.c_str(), &file, &cause) ||
+      !load_rgb_image(file, &w, &h, &cause)) {
     std::fprintf(stderr, "median_compare: %s: %s\n", options.path.c_str(), cause.c_str());
     return 1;
   }
