@@ -15,6 +15,22 @@
 
 namespace {
 
+// A fresh DevIL image, bound for the test's length; the library is set up
+// once per process.
+class BoundImage {
+ public:
+  BoundImage() {
+    static const bool initialised = (ilInit(), iluInit(), true);
+    (void)initialised;
+    ilGenImages(1, &name_);
+    ilBindImage(name_);
+  }
+  ~BoundImage() { ilDeleteImages(1, &name_); }
+
+ private:
+  ILuint name_ = 0;
+};
+
 TEST(FramesFit, LimitIsThePaddedFrameIn31Bits) {
   EXPECT_TRUE(frames_fit(1, 1));
   EXPECT_TRUE(frames_fit(5312, 2988));
@@ -82,11 +98,7 @@ bool decodes_cleanly(const std::vector<uint8_t>& jpeg) {
 
 // A real image, not a lying header: every byte of its data is there.
 TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
-  static const bool initialised = (ilInit(), true);
-  (void)initialised;
-  ILuint image = 0;
-  ilGenImages(1, &image);
-  ilBindImage(image);
+  const BoundImage image;
   int32_t w = 0, h = 0;
   std::string error;
 
@@ -100,24 +112,17 @@ TEST(LoadRgbImage, RefusesAValidImageJustOverTheFrameLimitBeforeDecoding) {
   // 26750 x 26752: its padded frame is 2^31 + 6424 bytes, one row too many.
   const std::vector<uint8_t> over = uniform_grey_jpeg(26750, 26752);
   ASSERT_TRUE(decodes_cleanly(over));
-  ilDeleteImages(1, &image);
-  ilGenImages(1, &image);
-  ilBindImage(image);
+  const BoundImage fresh;
   EXPECT_FALSE(load_rgb_image(over, &w, &h, &error));
   EXPECT_NE(error.find("26750x26752 pixels is too large"), std::string::npos) << error;
   // The library never saw the file: its image is still the empty default.
   EXPECT_LE(ilGetInteger(IL_IMAGE_WIDTH), 1);
-  ilDeleteImages(1, &image);
 }
 
 // Every scan counts towards the limit; warnings about the headers, which
 // decide no pixel, do not refuse a file.
 TEST(LoadRgbImage, TakesUpToTheScanLimitAndHeaderWarnings) {
-  static const bool initialised = (ilInit(), true);
-  (void)initialised;
-  ILuint image = 0;
-  ilGenImages(1, &image);
-  ilBindImage(image);
+  const BoundImage image;
   int32_t w = 0, h = 0;
   std::string error;
   EXPECT_TRUE(load_rgb_image(progressive_jpeg(16, 16, 1, MAX_SCANS), &w, &h, &error)) << error;
@@ -130,17 +135,12 @@ TEST(LoadRgbImage, TakesUpToTheScanLimitAndHeaderWarnings) {
   const size_t frame_header = 2 + 2 + 2 + 65;  // after SOI and the DQT segment
   stray.insert(stray.begin() + frame_header, {0x55, 0x55, 0x55});
   EXPECT_TRUE(load_rgb_image(stray, &w, &h, &error)) << error;
-  ilDeleteImages(1, &image);
 }
 
 // DevIL keeps a stack of error codes: a failure names its own cause, and
 // leaves no code behind for a later failure to be blamed on.
 TEST(SaveJpegReplacing, NamesTheLibrarysCauseAndLeavesNoErrorBehind) {
-  static const bool initialised = (ilInit(), iluInit(), true);
-  (void)initialised;
-  ILuint image = 0;
-  ilGenImages(1, &image);
-  ilBindImage(image);
+  const BoundImage image;
   // The JPEG writer refuses palette images.
   ASSERT_TRUE(ilTexImage(2, 2, 1, 1, IL_COLOUR_INDEX, IL_UNSIGNED_BYTE, nullptr));
   ilGetInteger(0x7777);  // an earlier, unrelated error: invalid enumerant
@@ -151,7 +151,6 @@ TEST(SaveJpegReplacing, NamesTheLibrarysCauseAndLeavesNoErrorBehind) {
   EXPECT_EQ(error, "cannot encode: illegal operation");
   EXPECT_EQ(ilGetError(), ILenum(IL_NO_ERROR));
   EXPECT_EQ(read_file(path).size(), 0u);
-  ilDeleteImages(1, &image);
 }
 
 }  // namespace

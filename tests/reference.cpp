@@ -67,20 +67,39 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   return 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 
-std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_space,
-                                 int jpeg_color_space, const std::vector<uint8_t>& pixels) {
+namespace {
+
+// A libjpeg encoder into memory, set up for w x h pixels of `components`
+// bytes in `color_space` with libjpeg's defaults; the caller adjusts and runs it.
+struct MemoryEncoder {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = JDIMENSION(w);
-  cinfo.image_height = JDIMENSION(h);
-  cinfo.input_components = components;
-  cinfo.in_color_space = J_COLOR_SPACE(in_color_space);
-  jpeg_set_defaults(&cinfo);
+
+  MemoryEncoder(int w, int h, int components, J_COLOR_SPACE color_space) {
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = components;
+    cinfo.in_color_space = color_space;
+    jpeg_set_defaults(&cinfo);
+  }
+  ~MemoryEncoder() {
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+  }
+  std::vector<uint8_t> bytes() const { return std::vector<uint8_t>(buffer, buffer + size); }
+};
+
+}  // namespace
+
+std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_space,
+                                 int jpeg_color_space, const std::vector<uint8_t>& pixels) {
+  MemoryEncoder encoder(w, h, components, J_COLOR_SPACE(in_color_space));
+  jpeg_compress_struct& cinfo = encoder.cinfo;
   jpeg_set_colorspace(&cinfo, J_COLOR_SPACE(jpeg_color_space));
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -88,10 +107,7 @@ std::vector<uint8_t> encode_jpeg(int w, int h, int components, int in_color_spac
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  return encoder.bytes();
 }
 
 std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h) {
@@ -133,18 +149,8 @@ std::vector<uint8_t> uniform_grey_jpeg(uint16_t w, uint16_t h) {
 }
 
 std::vector<uint8_t> progressive_jpeg(int w, int h, int components, int scans) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = JDIMENSION(w);
-  cinfo.image_height = JDIMENSION(h);
-  cinfo.input_components = components;
-  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
+  MemoryEncoder encoder(w, h, components, components == 1 ? JCS_GRAYSCALE : JCS_RGB);
+  jpeg_compress_struct& cinfo = encoder.cinfo;
   for (int c = 0; c < cinfo.num_components; ++c)
     cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   std::vector<jpeg_scan_info> script;
@@ -172,10 +178,7 @@ std::vector<uint8_t> progressive_jpeg(int w, int h, int components, int scans) {
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
   jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  return encoder.bytes();
 }
 
 size_t scan_header_offset(const std::vector<uint8_t>& jpeg, int n) {
