@@ -163,8 +163,8 @@ std::vector<BadInput> bad_inputs() {
   for (size_t i = 0; i < 8; i += 2) bad_code[damage + i] = 0xFF, bad_code[damage + i + 1] = 0x00;
   auto before_end = photo;
   before_end.insert(before_end.end() - 2, 16, 0x55);
-  auto partial_spectrum = photo;  // a sequential scan of coefficients 0..62
-  partial_spectrum[scan_header_offset(photo, 0) + 2 + 12 - 2] = 62;
+  auto short_scan = photo;  // a sequential scan of coefficients 0..62
+  short_scan[scan_header_offset(photo, 0) + 2 + 12 - 2] = 62;
   // The second scan claims to refine bits that no scan has sent.
   auto progression = progressive_jpeg(64, 64, 3, 0);
   const size_t second = scan_header_offset(progression, 1);
@@ -191,7 +191,7 @@ std::vector<BadInput> bad_inputs() {
       {"claims more pixels than it holds", short_of_data, "premature end"},
       {"bad Huffman code", bad_code, "damaged image data: Corrupt JPEG data: bad Huffman code"},
       {"bytes before the end marker", before_end, "extraneous bytes before marker 0xd9"},
-      {"sequential scan of part of the spectrum", partial_spectrum, "Invalid SOS parameters for sequential JPEG"},
+      {"sequential scan of coefficients 0..62 only", short_scan, "Invalid SOS parameters for sequential JPEG"},
       {"inconsistent progression", progression, "Inconsistent progression sequence"},
       {"progressive 4:4:4 coefficients over the limit", coefficients, "needs 2400000000 bytes of coefficients"},
   };
