@@ -11,28 +11,18 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <random>
 #include <vector>
 
 #include "median/ops_avx.h"
 #include "median/rowpair_networks.h"
+#include "window_lanes.h"
 
 namespace {
 
 using Ops = median::avx::Ops;
 using V = Ops::V;
 namespace d = median::detail;
-
-constexpr int LANES = 16;
-
-V from_lanes(const std::array<uint8_t, LANES>& lanes) { return Ops::load(lanes.data()); }
-
-std::array<uint8_t, LANES> lanes_of(V v) {
-  std::array<uint8_t, LANES> out;
-  Ops::store(out.data(), v);
-  return out;
-}
 
 // A sorted list of n zeros and ones with k ones, as a uniform vector per value.
 template <int N>
@@ -68,40 +58,37 @@ TEST(RowPairPieces, SortRowSortsEveryZeroOneRow) {
   }
 }
 
-TEST(RowPairPieces, MergesSelectTheirRanksOfEverySortedZeroOnePair) {
-  for (int a = 0; a <= 5; ++a)
-    for (int b = 0; b <= 5; ++b) {
-      V x[5], y[5], out[10];
+// Runs `piece` on every pair of sorted 0/1 lists of N and M values and
+// checks its OUT outputs against `ranks` of the two lists together.
+template <int N, int M, int OUT, class Piece>
+void check_on_sorted_pairs(const Piece& piece, const std::vector<int>& ranks, const char* what) {
+  for (int a = 0; a <= N; ++a)
+    for (int b = 0; b <= M; ++b) {
+      V x[N], y[M], out[OUT];
       sorted_01(a, x), sorted_01(b, y);
-      d::merge_rows<Ops>(x, y, out);
-      std::vector<int> all = ones_list(5, a), more = ones_list(5, b);
+      piece(x, y, out);
+      std::vector<int> all = ones_list(N, a), more = ones_list(M, b);
       all.insert(all.end(), more.begin(), more.end());
-      expect_ranks(all, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, out, "merge_rows");
-    }
-  for (int a = 0; a <= 10; ++a)
-    for (int b = 0; b <= 10; ++b) {
-      V x[10], y[10], out[6];
-      sorted_01(a, x), sorted_01(b, y);
-      d::shared_candidates<Ops>(x, y, out);
-      std::vector<int> all = ones_list(10, a), more = ones_list(10, b);
-      all.insert(all.end(), more.begin(), more.end());
-      expect_ranks(all, {7, 8, 9, 10, 11, 12}, out, "shared_candidates");
-    }
-  for (int a = 0; a <= 6; ++a)
-    for (int b = 0; b <= 5; ++b) {
-      V x[6], y[5];
-      sorted_01(a, x), sorted_01(b, y);
-      const V out[1] = {d::median_of_candidates<Ops>(x, y)};
-      std::vector<int> all = ones_list(6, a), more = ones_list(5, b);
-      all.insert(all.end(), more.begin(), more.end());
-      expect_ranks(all, {5}, out, "median_of_candidates");
+      expect_ranks(all, ranks, out, what);
     }
 }
 
-// The pieces as the sweep puts them together for one output: `rows` are the
-// window's five rows, `own` the one not shared with the other output.
-V pieced_median(const V (&rows)[5][5], int own) {
-  V sorted[5][5], first[10], second[10], candidates[6];
+TEST(RowPairPieces, MergesSelectTheirRanksOfEverySortedZeroOnePair) {
+  check_on_sorted_pairs<5, 5, 10>([](auto& x, auto& y, auto& out) { d::merge_rows<Ops>(x, y, out); },
+                                  {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, "merge_rows");
+  check_on_sorted_pairs<10, 10, 6>(
+      [](auto& x, auto& y, auto& out) { d::shared_candidates<Ops>(x, y, out); },
+      {7, 8, 9, 10, 11, 12}, "shared_candidates");
+  check_on_sorted_pairs<6, 5, 1>(
+      [](auto& x, auto& y, auto& out) { out[0] = d::median_of_candidates<Ops>(x, y); }, {5},
+      "median_of_candidates");
+}
+
+// The pieces as the sweep puts them together for one output: window row r
+// is inputs 5r .. 5r + 4; `own` is the row not shared with the other output.
+V pieced_median(const V (&in)[25], int own) {
+  V rows[5][5], sorted[5][5], first[10], second[10], candidates[6];
+  for (int wire = 0; wire < 25; ++wire) rows[wire / 5][wire % 5] = in[wire];
   for (int r = 0; r < 5; ++r) d::sort_row<Ops>(rows[r], sorted[r]);
   int shared[4], n = 0;
   for (int r = 0; r < 5; ++r)
@@ -112,51 +99,21 @@ V pieced_median(const V (&rows)[5][5], int own) {
   return d::median_of_candidates<Ops>(candidates, sorted[own]);
 }
 
+// The top row is the own row of output y, the bottom one of output y + 1.
 TEST(RowPairPieces, TogetherSelectTheMedianOfEveryZeroOneWindow) {
-  // As in the network's own proof: 16 consecutive patterns per vector, wires
-  // 0..3 varying across the lanes, the rest uniform.
-  alignas(16) uint8_t low_bits[4][LANES];
-  for (int wire = 0; wire < 4; ++wire)
-    for (int lane = 0; lane < LANES; ++lane) low_bits[wire][lane] = (lane >> wire & 1) ? 0xFF : 0;
-  const V ones = _mm_set1_epi8(-1), zeros = _mm_setzero_si128();
-  uint64_t failures = 0;
-  for (uint32_t base = 0; base < (1u << 25); base += LANES) {
-    V rows[5][5];
-    for (int wire = 0; wire < 25; ++wire)
-      rows[wire / 5][wire % 5] = wire < 4 ? Ops::load(low_bits[wire]) : (base >> wire & 1) ? ones : zeros;
-    const int high = int(std::bitset<32>(base).count());
-    // The top row is the own row of output y, the bottom one of output y + 1.
-    for (int own : {0, 4}) {
-      const auto out = lanes_of(pieced_median(rows, own));
-      for (int lane = 0; lane < LANES; ++lane) {
-        const int set = high + int(std::bitset<4>(unsigned(lane)).count());
-        failures += out[lane] != (set >= 13 ? 0xFF : 0);
-      }
-    }
-  }
-  EXPECT_EQ(failures, 0u);
+  for (int own : {0, 4})
+    EXPECT_EQ(zero_one_failures([own](const V (&in)[25]) { return pieced_median(in, own); }), 0u)
+        << "own row " << own;
 }
 
 TEST(RowPairPieces, TogetherMatchNthElementOnRandomWindows) {
   std::mt19937 rng(59);
   for (int round = 0; round < 20000; ++round) {
-    const bool few_values = round % 3 == 0;
-    std::array<std::array<uint8_t, 25>, LANES> windows;
-    for (auto& window : windows)
-      for (auto& v : window) v = few_values ? uint8_t(rng() % 4 * 64 + 7) : uint8_t(rng());
-    V rows[5][5];
-    for (int wire = 0; wire < 25; ++wire) {
-      std::array<uint8_t, LANES> lane_values;
-      for (int lane = 0; lane < LANES; ++lane) lane_values[size_t(lane)] = windows[size_t(lane)][size_t(wire)];
-      rows[wire / 5][wire % 5] = from_lanes(lane_values);
-    }
+    const auto windows = random_windows(&rng, round % 3 == 0);
+    V in[25];
+    wires_of(windows, in);
     const int own = round % 5;
-    const auto out = lanes_of(pieced_median(rows, own));
-    for (int lane = 0; lane < LANES; ++lane) {
-      auto w = windows[size_t(lane)];
-      std::nth_element(w.begin(), w.begin() + 12, w.end());
-      ASSERT_EQ(out[size_t(lane)], w[12]) << "round " << round << " lane " << lane;
-    }
+    ASSERT_EQ(lanes_of(pieced_median(in, own)), nth_element_medians(windows)) << "round " << round;
   }
 }
 
