@@ -24,7 +24,6 @@
 // random bytes instead of a decoded photo; only their size matters.
 
 #include <benchmark/benchmark.h>
-#include <emmintrin.h>
 #include <omp.h>
 
 #include <algorithm>
@@ -36,19 +35,20 @@
 #include <string>
 #include <vector>
 
-#include "median/median25_network.h"
 #include "median/median_filter.h"
 #include "median/ops_avx.h"
+#include "median/sweep.h"
 #include "minmax_peak.h"
 
 namespace {
 
-constexpr double OPS_PER_GROUP = 202;  // the benchmark's kernel: min/max per 16 output bytes
-constexpr int VECTOR_BYTES = 16;
-constexpr int GROUP_BYTES = 16;        // the unit every kernel's min/max count is given in
-constexpr int CHANNELS = 3;
-constexpr int WINDOW = 5;
-constexpr int BORDER = 2;
+using median::detail::CHANNELS;
+using median::detail::WINDOW;
+using Ops128 = median::avx::Ops;
+constexpr double OPS_PER_GROUP = median::detail::MEDIAN25_OPS;  // the benchmark's kernel
+constexpr int VECTOR_BYTES = Ops128::BYTES;
+constexpr int GROUP_BYTES = 16;  // the unit every kernel's min/max count is given in
+constexpr int BORDER = median::detail::RADIUS;
 
 using Clock = std::chrono::steady_clock;
 
@@ -142,12 +142,8 @@ void BM_NetworkInL1(benchmark::State& state) {
     laps.start();
     for (int sweep = 0; sweep < SWEEPS; ++sweep) {
       for (int g = 0; g < GROUPS; ++g) {
-        const uint8_t* top = frame.data() + g * VECTOR_BYTES;
-        const __m128i m = median::detail::median25<median::avx::Ops>([=](int k) {
-          return _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-              top + k / WINDOW * STRIDE + k % WINDOW * CHANNELS));
-        });
-        _mm_store_si128(reinterpret_cast<__m128i*>(out + g * VECTOR_BYTES), m);
+        Ops128::store(out + g * VECTOR_BYTES,
+                      median::detail::window_median<Ops128>(frame.data() + g * VECTOR_BYTES, STRIDE));
       }
       benchmark::DoNotOptimize(out);
       benchmark::ClobberMemory();
