@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "median/median_filter.h"
+
 namespace calibration {
 
 void minmax_rounds_avx(int64_t rounds);
@@ -24,14 +26,12 @@ constexpr int BURSTS = 16;
 
 }  // namespace
 
+// A width is there when the library's kernels of that width run here: the
+// same instructions, and the same check of the processor and its system.
 bool minmax_width_supported(int vector_bits) {
-  __builtin_cpu_init();
-  switch (vector_bits) {
-    case 128: return __builtin_cpu_supports("avx");
-    case 256: return __builtin_cpu_supports("avx2");
-    case 512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    default: return false;
-  }
+  for (const median::Kernel& k : median::kernels())
+    if (k.vector_bits == vector_bits) return median::is_supported(k);
+  return false;
 }
 
 void minmax_rounds(int vector_bits, int64_t rounds) {
