@@ -81,6 +81,8 @@ void network_rows(int32_t first_row, int32_t last_row, int32_t w, int32_t padded
   }
 }
 
+// A whole pass: one parallel loop over the output rows, static schedule,
+// each thread's rows by network_rows.
 template <class Ops>
 void network_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
                   uint8_t* filtered) {
