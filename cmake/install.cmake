@@ -2,7 +2,8 @@
 # What `cmake --install` puts under the prefix:
 #   bin/                          median_bench (and median_compare, where built)
 #   lib/libmedian.a               the engine
-#   include/median/median_filter.h, its one public header
+#   include/median/median5x5.h    the C interface
+#   include/median/median_filter.h the C++ interface (includes median5x5.h)
 #   lib/cmake/median/             the package: find_package(median CONFIG)
 #                                 gives median::median, which brings OpenMP
 #   lib/pkgconfig/median.pc       the same for pkg-config
@@ -12,18 +13,20 @@ include(CMakePackageConfigHelpers)
 
 set(MEDIAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/median)
 
-install(TARGETS median_bench RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET median_bench)
+  install(TARGETS median_bench RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 if(TARGET median_compare)
   install(TARGETS median_compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 # Installed, the library's include directory is the prefix's include/, which
-# holds nothing but median/median_filter.h: the engine's internal headers and
+# holds nothing but the two public headers: the engine's internal headers and
 # the rest of the source tree stay out of users' sight.
 install(TARGETS median EXPORT median_targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/median/median_filter.h
+install(FILES ${PROJECT_SOURCE_DIR}/median/median5x5.h ${PROJECT_SOURCE_DIR}/median/median_filter.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/median)
 
 install(EXPORT median_targets NAMESPACE median:: FILE median-targets.cmake

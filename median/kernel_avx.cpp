@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: MIT
 //
-// The row-pair sweep on 128-bit vectors, built with -mavx.  (The plain
-// network at this width is median_filter_pass itself.)
+// The sweeps on 128-bit vectors, built with -mavx (VEX encodings of the
+// SSE4.1 operations): every lane type.  The benchmark's own pass at this
+// width, median_filter_pass, is median_filter.cpp.
 
+#include "median/band_sweeps.h"
 #include "median/kernel_entry_points.h"
 #include "median/ops_avx.h"
-#include "median/sweep.h"
 
 namespace median::avx {
 
-void rowpair_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
-                  uint8_t* filtered) {
-  detail::rowpair_pass<Ops>(h, w, padded_width, padded, filtered);
-}
+MEDIAN_DEFINE_BANDS(Isa)
+MEDIAN_INSTANTIATE_BANDS(uint8_t)
+MEDIAN_INSTANTIATE_BANDS(uint16_t)
+MEDIAN_INSTANTIATE_BANDS(float)
 
 }  // namespace median::avx

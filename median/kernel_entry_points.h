@@ -1,25 +1,55 @@
 // SPDX-License-Identifier: MIT
 //
-// The passes each instruction set's translation unit defines, for the
+// The band sweeps each instruction set's translation unit defines, for the
 // kernel table (kernels.cpp).  Each runs only on a processor with its
-// instruction set; every one has median_filter_pass's contract.
+// instruction set.  Every file defines the three sweeps with
+// MEDIAN_DEFINE_BANDS on its own Isa (isa_*.h) and instantiates them for the
+// lane types it has kernels for.
 #pragma once
 
 #include <cstdint>
 
-#define MEDIAN_DECLARE_PASS(name) \
-  void name(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uint8_t* filtered)
+#include "median/band.h"
 
-namespace median::avx {
-MEDIAN_DECLARE_PASS(rowpair_pass);
-}
-namespace median::avx2 {
-MEDIAN_DECLARE_PASS(network_pass);
-MEDIAN_DECLARE_PASS(rowpair_pass);
-}
-namespace median::avx512bw {
-MEDIAN_DECLARE_PASS(network_pass);
-MEDIAN_DECLARE_PASS(rowpair_pass);
-}
+#define MEDIAN_DECLARE_BANDS(isa)                                   \
+  namespace median::isa {                                           \
+  template <class T>                                                \
+  void network_band(const ::median::detail::Band<T>& band);         \
+  template <class T>                                                \
+  void rowpair_band(const ::median::detail::Band<T>& band);         \
+  template <class T>                                                \
+  void column_band(const ::median::detail::Band<T>& band);          \
+  }
 
-#undef MEDIAN_DECLARE_PASS
+#if defined(__x86_64__)
+MEDIAN_DECLARE_BANDS(sse2)   // u8, f32
+MEDIAN_DECLARE_BANDS(sse41)  // u16, f32
+MEDIAN_DECLARE_BANDS(avx)    // all three, 128-bit
+MEDIAN_DECLARE_BANDS(avx2)
+MEDIAN_DECLARE_BANDS(avx512bw)
+#endif
+#if defined(__aarch64__)
+MEDIAN_DECLARE_BANDS(neon)
+#endif
+MEDIAN_DECLARE_BANDS(portable)
+
+// Inside namespace median::<isa> of a kernel file, after band_sweeps.h and
+// lane_ops.h: the three sweeps on Isa's vectors.
+#define MEDIAN_DEFINE_BANDS(Isa)                                                   \
+  template <class T>                                                               \
+  void network_band(const ::median::detail::Band<T>& band) {                       \
+    ::median::detail::network_band<::median::detail::LaneOps<Isa, T>>(band);       \
+  }                                                                                \
+  template <class T>                                                               \
+  void rowpair_band(const ::median::detail::Band<T>& band) {                       \
+    ::median::detail::rowpair_band<::median::detail::LaneOps<Isa, T>>(band);       \
+  }                                                                                \
+  template <class T>                                                               \
+  void column_band(const ::median::detail::Band<T>& band) {                        \
+    ::median::detail::column_band<::median::detail::LaneOps<Isa, T>>(band);        \
+  }
+
+#define MEDIAN_INSTANTIATE_BANDS(T)                                  \
+  template void network_band<T>(const ::median::detail::Band<T>&);   \
+  template void rowpair_band<T>(const ::median::detail::Band<T>&);   \
+  template void column_band<T>(const ::median::detail::Band<T>&);

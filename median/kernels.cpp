@@ -1,79 +1,278 @@
 // SPDX-License-Identifier: MIT
 //
-// The kernel table and the choice among its entries.  Built for the plain
-// x86-64 baseline, not for AVX, so that asking what the processor supports
-// never executes an instruction it lacks.
+// The kernel table, the choice among its entries, and the entry points that
+// use the choice.  Built for the processor baseline (on x86-64, without
+// AVX), so that asking what the processor supports never executes an
+// instruction it lacks.
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "median/band_sweeps.h"
+#include "median/kernel_code.h"
 #include "median/kernel_entry_points.h"
+#include "median/median5x5.h"
 #include "median/median_filter.h"
-#include "median/sweep.h"
 
 namespace median {
 namespace {
 
-using detail::MEDIAN25_OPS;
-using detail::ROWPAIR_OPS_PER_VECTOR;
+using detail::BandFunction;
+using detail::KernelCode;
 
-// From the benchmark's kernel to the widest; the automatic choice is the
-// last one the processor supports.  Operations per 16 output bytes: a
-// vector of 16, 32 or 64 bytes costs the network's or the row-pair sweep's
-// operations per output vector.
-const std::vector<Kernel> KERNELS = {
-    {"network_avx", "avx", 128, MEDIAN25_OPS, ::median_filter_pass},
-    {"network_avx2", "avx2", 256, MEDIAN25_OPS / 2.0, avx2::network_pass},
-    {"network_avx512bw", "avx512bw", 512, MEDIAN25_OPS / 4.0, avx512bw::network_pass},
-    {"rowpair_avx", "avx", 128, ROWPAIR_OPS_PER_VECTOR, avx::rowpair_pass},
-    {"rowpair_avx2", "avx2", 256, ROWPAIR_OPS_PER_VECTOR / 2, avx2::rowpair_pass},
-    {"rowpair_avx512bw", "avx512bw", 512, ROWPAIR_OPS_PER_VECTOR / 4, avx512bw::rowpair_pass},
+// What the three sweeps cost per output vector (band_sweeps.h), on an
+// instruction set with 16 vector registers and on one with 32.
+struct Sweep {
+  double ops;
+  double loads[2], stores[2];
+  int32_t band_rows;
 };
+constexpr Sweep NETWORK{detail::NETWORK_OPS_PER_VECTOR,
+                        {detail::NETWORK_LOADS_PER_VECTOR, detail::NETWORK_LOADS_PER_VECTOR},
+                        {detail::NETWORK_STORES_PER_VECTOR, detail::NETWORK_STORES_PER_VECTOR},
+                        detail::NETWORK_BAND_ROWS};
+constexpr Sweep ROWPAIR{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::ROWPAIR_BAND_ROWS>,
+                        {detail::ROWPAIR_LOADS_PER_VECTOR, detail::ROWPAIR_LOADS_PER_VECTOR},
+                        {detail::ROWPAIR_STORES_PER_VECTOR, detail::ROWPAIR_STORES_PER_VECTOR},
+                        detail::ROWPAIR_BAND_ROWS};
+constexpr Sweep COLUMN{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::COLUMN_BAND_ROWS>,
+                       {detail::COLUMN_LOADS_PER_VECTOR<16>, detail::COLUMN_LOADS_PER_VECTOR<32>},
+                       {detail::COLUMN_STORES_PER_VECTOR<16>, detail::COLUMN_STORES_PER_VECTOR<32>},
+                       detail::COLUMN_BAND_ROWS};
+
+template <class T>
+constexpr Lane LANE = std::is_same_v<T, uint8_t> ? Lane::u8 : std::is_same_v<T, uint16_t> ? Lane::u16 : Lane::f32;
+
+template <class T>
+constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows) {
+  KernelCode code{nullptr, nullptr, nullptr, lanes, band_rows};
+  if constexpr (LANE<T> == Lane::u8)
+    code.u8 = band;
+  else if constexpr (LANE<T> == Lane::u16)
+    code.u16 = band;
+  else
+    code.f32 = band;
+  return code;
+}
+
+// One KernelCode per band function, with static storage, for the table to
+// point at.
+template <class T, BandFunction<T> BAND, int LANES, int32_t ROWS>
+constexpr KernelCode CODE = code_of<T>(BAND, LANES, ROWS);
+
+template <BandFunction<uint8_t> BAND, int LANES, int32_t ROWS>
+void pass_of(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uint8_t* filtered) {
+  detail::padded_pass(CODE<uint8_t, BAND, LANES, ROWS>, h, w, padded_width, padded, filtered);
+}
+
+template <class T, BandFunction<T> BAND, int BITS, int REGISTERS, const Sweep& SWEEP>
+Kernel kernel(const char* name, const char* isa) {
+  constexpr int LANES = BITS / 8 / int(sizeof(T));
+  constexpr const KernelCode& code = CODE<T, BAND, LANES, SWEEP.band_rows>;
+  PassFunction pass = nullptr;
+  if constexpr (std::is_same_v<T, uint8_t>) pass = pass_of<BAND, LANES, SWEEP.band_rows>;
+  constexpr int r = REGISTERS >= 32;
+  return {name, isa, BITS, LANE<T>, SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r],
+          pass, &code};
+}
+
+// isa: the namespace of kernel_<isa>.cpp; bits and registers: its vectors.
+#define MEDIAN_KERNEL_ENTRY(sweep, SWEEP, isa, isa_name, bits, registers, T, suffix) \
+  kernel<T, &isa::sweep##_band<T>, bits, registers, SWEEP>(#sweep "_" #isa suffix, isa_name)
+
+// One sweep's kernels of one lane type: in plain C++ everywhere, and on the
+// x86 instruction sets that have them (BASE: those without AVX), or on NEON.
+#if defined(__x86_64__)
+#define MEDIAN_SWEEP_KERNELS(sweep, SWEEP, T, suffix, BASE)               \
+  MEDIAN_KERNEL_ENTRY(sweep, SWEEP, portable, "none", 128, 16, T, suffix),    \
+      BASE(sweep, SWEEP), MEDIAN_KERNEL_ENTRY(sweep, SWEEP, avx, "avx", 128, 16, T, suffix), \
+      MEDIAN_KERNEL_ENTRY(sweep, SWEEP, avx2, "avx2", 256, 16, T, suffix),    \
+      MEDIAN_KERNEL_ENTRY(sweep, SWEEP, avx512bw, "avx512bw", 512, 32, T, suffix)
+#elif defined(__aarch64__)
+#define MEDIAN_SWEEP_KERNELS(sweep, SWEEP, T, suffix, BASE)            \
+  MEDIAN_KERNEL_ENTRY(sweep, SWEEP, portable, "none", 128, 16, T, suffix), \
+      MEDIAN_KERNEL_ENTRY(sweep, SWEEP, neon, "neon", 128, 32, T, suffix)
+#else
+#define MEDIAN_SWEEP_KERNELS(sweep, SWEEP, T, suffix, BASE) \
+  MEDIAN_KERNEL_ENTRY(sweep, SWEEP, portable, "none", 128, 16, T, suffix)
+#endif
+
+// x86 processors without AVX: SSE2 for bytes and floats, SSE4.1 for 16 bits
+// (whose unsigned min/max SSE2 lacks) and for floats where it is there.
+#define MEDIAN_BASE_U8(sweep, SWEEP) MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse2, "sse2", 128, 16, uint8_t, "")
+#define MEDIAN_BASE_U16(sweep, SWEEP) \
+  MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse41, "sse4.1", 128, 16, uint16_t, "_u16")
+#define MEDIAN_BASE_F32(sweep, SWEEP)                                    \
+  MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse2, "sse2", 128, 16, float, "_f32"),   \
+      MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse41, "sse4.1", 128, 16, float, "_f32")
+
+#define MEDIAN_LANE_KERNELS(T, suffix, BASE)                \
+  MEDIAN_SWEEP_KERNELS(network, NETWORK, T, suffix, BASE),  \
+      MEDIAN_SWEEP_KERNELS(rowpair, ROWPAIR, T, suffix, BASE), \
+      MEDIAN_SWEEP_KERNELS(column, COLUMN, T, suffix, BASE)
+
+// Within a lane type: every instruction set's network, then its row pairs,
+// then its column sweep, each from the narrowest to the widest; the
+// automatic choice is the last one the processor supports.
+std::vector<Kernel> make_table() {
+  std::vector<Kernel> table = {
+      MEDIAN_LANE_KERNELS(uint8_t, "", MEDIAN_BASE_U8),
+      MEDIAN_LANE_KERNELS(uint16_t, "_u16", MEDIAN_BASE_U16),
+      MEDIAN_LANE_KERNELS(float, "_f32", MEDIAN_BASE_F32),
+  };
+#if defined(__x86_64__)
+  // The benchmark's own kernel is median_filter_pass itself.
+  for (Kernel& k : table)
+    if (std::strcmp(k.name, "network_avx") == 0) k.pass = ::median_filter_pass;
+#endif
+  return table;
+}
+
+const std::vector<Kernel>& table() {
+  static const std::vector<Kernel> kernels = make_table();
+  return kernels;
+}
 
 bool processor_has(const char* isa) {
+  if (std::strcmp(isa, "none") == 0) return true;
+#if defined(__x86_64__)
   __builtin_cpu_init();
+  if (std::strcmp(isa, "sse2") == 0) return __builtin_cpu_supports("sse2");
+  if (std::strcmp(isa, "sse4.1") == 0) return __builtin_cpu_supports("sse4.1");
   if (std::strcmp(isa, "avx") == 0) return __builtin_cpu_supports("avx");
   if (std::strcmp(isa, "avx2") == 0) return __builtin_cpu_supports("avx2");
   if (std::strcmp(isa, "avx512bw") == 0)
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#elif defined(__aarch64__)
+  if (std::strcmp(isa, "neon") == 0) return true;
+#endif
   return false;
 }
 
-const Kernel& choose() {
-  const Kernel* automatic = &KERNELS.front();
-  for (const Kernel& k : KERNELS)
-    if (is_supported(k)) automatic = &k;
-  const char* wanted = std::getenv("MEDIAN_KERNEL");
-  if (!wanted || !*wanted) return *automatic;
-  const Kernel* named = find_kernel(wanted);
-  if (named && is_supported(*named)) return *named;
-  std::fprintf(stderr, "median: MEDIAN_KERNEL=%s %s; using %s\n", wanted,
-               named ? "needs an instruction set this processor lacks" : "names no kernel",
-               automatic->name);
+// The names in MEDIAN_KERNEL, comma-separated; names of no kernel at all are
+// reported once.
+std::vector<std::string> forced_names() {
+  std::vector<std::string> names;
+  const char* value = std::getenv("MEDIAN_KERNEL");
+  for (const char* p = value ? value : ""; *p;) {
+    const char* comma = std::strchr(p, ',');
+    const std::string name(p, comma ? size_t(comma - p) : std::strlen(p));
+    if (!name.empty()) {
+      if (find_kernel(name.c_str()))
+        names.push_back(name);
+      else
+        std::fprintf(stderr, "median: MEDIAN_KERNEL names no kernel called '%s'\n", name.c_str());
+    }
+    p = comma ? comma + 1 : p + std::strlen(p);
+  }
+  return names;
+}
+
+const Kernel& choose(Lane lane) {
+  static const std::vector<std::string> forced = forced_names();
+  const Kernel* automatic = nullptr;
+  for (const Kernel& k : table())
+    if (k.lane == lane && is_supported(k)) automatic = &k;
+  for (const std::string& name : forced) {
+    const Kernel* named = find_kernel(name.c_str());
+    if (named->lane != lane) continue;
+    if (is_supported(*named)) return *named;
+    std::fprintf(stderr, "median: MEDIAN_KERNEL=%s needs %s, which this processor lacks; using %s\n",
+                 named->name, named->isa, automatic->name);
+  }
   return *automatic;
+}
+
+template <class T>
+int filter_with(const Kernel& kernel, const T* src, ptrdiff_t src_stride, T* dst,
+                ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+                median_border border) {
+  if (kernel.lane != LANE<T> || !kernel.code || !is_supported(kernel)) return MEDIAN_ERROR_KERNEL;
+  return detail::filter_image(*kernel.code, src, src_stride, dst, dst_stride, width, height,
+                              channels, int(border));
 }
 
 }  // namespace
 
-const std::vector<Kernel>& kernels() { return KERNELS; }
+const std::vector<Kernel>& kernels() { return table(); }
 
 bool is_supported(const Kernel& kernel) { return processor_has(kernel.isa); }
 
 const Kernel* find_kernel(const char* name) {
-  for (const Kernel& k : KERNELS)
+  for (const Kernel& k : table())
     if (name && std::strcmp(k.name, name) == 0) return &k;
   return nullptr;
 }
 
-const Kernel& fastest_kernel() {
-  static const Kernel& chosen = choose();
-  return chosen;
+const Kernel& fastest_kernel(Lane lane) {
+  static const Kernel& u8 = choose(Lane::u8);
+  static const Kernel& u16 = choose(Lane::u16);
+  static const Kernel& f32 = choose(Lane::f32);
+  return lane == Lane::u8 ? u8 : lane == Lane::u16 ? u16 : f32;
+}
+
+int filter(const Kernel& kernel, const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border) {
+  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
+}
+int filter(const Kernel& kernel, const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border) {
+  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
+}
+int filter(const Kernel& kernel, const float* src, ptrdiff_t src_stride, float* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border) {
+  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
 }
 
 }  // namespace median
 
 void median_filter_pass_fastest(int32_t h, int32_t w, int32_t padded_width,
                                 const uint8_t* padded, uint8_t* filtered) {
-  median::fastest_kernel().pass(h, w, padded_width, padded, filtered);
+  median::fastest_kernel(median::Lane::u8).pass(h, w, padded_width, padded, filtered);
 }
+
+extern "C" {
+
+int median5x5_u8(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, ptrdiff_t dst_stride,
+                 int32_t width, int32_t height, int32_t channels, median_border border) {
+  return median::filter(median::fastest_kernel(median::Lane::u8), src, src_stride, dst,
+                        dst_stride, width, height, channels, border);
+}
+
+int median5x5_u16(const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst, ptrdiff_t dst_stride,
+                  int32_t width, int32_t height, int32_t channels, median_border border) {
+  return median::filter(median::fastest_kernel(median::Lane::u16), src, src_stride, dst,
+                        dst_stride, width, height, channels, border);
+}
+
+int median5x5_f32(const float* src, ptrdiff_t src_stride, float* dst, ptrdiff_t dst_stride,
+                  int32_t width, int32_t height, int32_t channels, median_border border) {
+  return median::filter(median::fastest_kernel(median::Lane::f32), src, src_stride, dst,
+                        dst_stride, width, height, channels, border);
+}
+
+const char* median_error_string(int status) {
+  // One sentence per status of median5x5.h, in its order.
+  static const char* const MESSAGES[] = {
+      "success",
+      "a null pointer was given for the source or the destination image",
+      "the width or height is below 1, or the image does not fit in the address space",
+      "the number of channels is not 1, 2, 3 or 4",
+      "a stride is smaller than a row (width x channels elements) or not a whole number of "
+      "elements",
+      "the border is not one of MEDIAN_BORDER_ZERO, _REPLICATE, _REFLECT_101 or _REFLECT",
+      "the source and destination share memory without being the same image with the same "
+      "stride",
+      "the working buffers could not be allocated",
+      "the kernel does not run on this processor or filters another element type",
+  };
+  constexpr int COUNT = int(sizeof MESSAGES / sizeof MESSAGES[0]);
+  return status <= 0 && -status < COUNT ? MESSAGES[-status] : "unknown status";
+}
+
+}  // extern "C"

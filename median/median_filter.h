@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 //
-// 5x5 median filter on interleaved 3-byte pixels.
+// The engine's C++ interface: the benchmark's pass on a zero-padded frame of
+// interleaved 3-byte pixels, and the table of kernels behind every entry
+// point, for choosing, forcing and measuring them.  To filter an image as it
+// is, with any stride, channel count, element type and border, call
+// median5x5_u8, _u16 or _f32 (median5x5.h, included here).
 //
 // `padded` holds the image with a zero border of 2 pixels on every side:
 // h + 4 rows of `padded_width` pixels (padded_width >= w + 4), each row
@@ -9,8 +13,11 @@
 // Neither pointer needs any alignment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "median/median5x5.h"
 
 // One complete pass: every byte of `filtered` becomes the median of the 25
 // bytes of the same channel in the 5x5 window around it.  The rows are split
@@ -19,12 +26,13 @@
 // padded frame, including its last byte.  Returns when every row is done.
 // Safe to call from one thread at a time per `filtered` buffer; `padded` is
 // only read.  This is the benchmark's kernel: 128-bit vectors, 202 min/max
-// operations per 16 output bytes, whatever the processor.
+// operations per 16 output bytes, whatever the processor; it needs AVX.
 void median_filter_pass(int32_t h, int32_t w, int32_t padded_width,
                         const uint8_t* padded, uint8_t* filtered);
 
 // The same pass with the same contract and the same bytes out, run by the
-// fastest kernel this processor supports (median::fastest_kernel()).
+// fastest 8-bit kernel this processor supports (median::fastest_kernel()).
+// Runs on any processor.
 void median_filter_pass_fastest(int32_t h, int32_t w, int32_t padded_width,
                                 const uint8_t* padded, uint8_t* filtered);
 
@@ -34,18 +42,35 @@ namespace median {
 using PassFunction = void (*)(int32_t h, int32_t w, int32_t padded_width,
                               const uint8_t* padded, uint8_t* filtered);
 
-// One way of computing the pass.  Every kernel gives the same bytes; they
-// differ in vector width and in how much work neighbouring rows share.
+// The element type a kernel filters.
+enum class Lane { u8, u16, f32 };
+
+namespace detail {
+struct KernelCode;  // the library's own
+}
+
+// One way of computing the median.  Every kernel of a lane type gives the
+// same elements out; they differ in instruction set, vector width and how
+// much work neighbouring outputs share.
 struct Kernel {
-  const char* name;            // e.g. "rowpair_avx2"; what MEDIAN_KERNEL takes
-  const char* isa;             // what the processor needs: "avx", "avx2", "avx512bw"
+  const char* name;            // e.g. "column_avx2", "rowpair_avx2_u16"; what MEDIAN_KERNEL takes
+  const char* isa;             // what the processor needs: "sse2", "sse4.1", "avx", "avx2",
+                               // "avx512bw", "neon", or "none" (plain C++)
   int vector_bits;             // 128, 256 or 512
+  Lane lane;
   double minmax_per_16_bytes;  // min/max operations per 16 output bytes, long rows
+  // Memory accesses per output vector on long rows as the sweep's code makes
+  // them; what the compiler spills for want of registers comes on top.
+  double loads_per_vector;
+  double stores_per_vector;
+  // 8-bit kernels: the pass on a zero-padded frame, with median_filter_pass's
+  // contract.  Null for the other lane types.
   PassFunction pass;
+  const detail::KernelCode* code;
 };
 
-// Every kernel built into this library, from the benchmark's own
-// ("network_avx", which is median_filter_pass) to the widest; a kernel may be
+// Every kernel built into this library, 8-bit ones first, then 16-bit, then
+// float; within a lane type from the slowest to the widest.  A kernel may be
 // listed that this processor cannot run.
 const std::vector<Kernel>& kernels();
 
@@ -55,10 +80,26 @@ bool is_supported(const Kernel& kernel);
 // The kernel called `name`, or nullptr when there is none.
 const Kernel* find_kernel(const char* name);
 
-// The kernel median_filter_pass_fastest runs, chosen once, on first use:
-// the one named by the environment variable MEDIAN_KERNEL when this
-// processor supports it, otherwise the fastest supported one.  A name that
-// is unknown or unsupported is reported once on standard error and ignored.
-const Kernel& fastest_kernel();
+// The kernel that median5x5_u8 (for Lane::u8; also median_filter_pass_fastest),
+// median5x5_u16 or median5x5_f32 runs, chosen once per lane type, on first
+// use: the one the environment variable MEDIAN_KERNEL names for that lane
+// type when this processor supports it, otherwise the last supported one of
+// that lane type in kernels().  MEDIAN_KERNEL is a comma-separated list of
+// kernel names (at most one per lane type).  A name that is unknown or
+// unsupported is reported once on standard error and ignored.
+const Kernel& fastest_kernel(Lane lane = Lane::u8);
+
+// median5x5_u8, _u16 or _f32 run by `kernel` instead of the automatic
+// choice: the same arguments, results and statuses, and MEDIAN_ERROR_KERNEL
+// when this processor cannot run `kernel` or it filters another lane type.
+int filter(const Kernel& kernel, const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border);
+int filter(const Kernel& kernel, const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border);
+int filter(const Kernel& kernel, const float* src, ptrdiff_t src_stride, float* dst,
+           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+           median_border border);
 
 }  // namespace median

@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: MIT
+//
+// The three ways a kernel computes a band (band.h), written once for every
+// instruction set and lane type.  `Ops` (lane_ops.h) gives the element type
+// T, the vector type V of LANES elements, unaligned load and store, stream
+// (a non-temporal store to an address aligned to BYTES), min and max; each
+// instruction set's translation unit (kernel_*.cpp) instantiates these
+// templates with its own Ops, so code built for different processors never
+// meets.
+//
+//   network_band  the 25-input selection network once per output vector;
+//                 rows and vectors share no work
+//   rowpair_band  two output rows at a time share four window rows; the
+//                 state kept per vector column lives in memory, in strips
+//                 narrow enough for the L1 cache
+//   column_band   the same sharing, walking one vector column down the whole
+//                 band with its state in registers: per output vector only
+//                 the five loads of a new window row and the store
+//
+// Every sweep takes the output vectors of a row from its start, whole, and
+// then one that ends exactly at the row's end, overlapping the one before
+// it; so a row of at least one vector is read and written only inside
+// itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "median/band.h"
+#include "median/median25_network.h"
+#include "median/rowpair_networks.h"
+
+namespace median::detail {
+
+constexpr int ROW = WINDOW;  // values in a window row
+
+// The output columns of a band: whole vectors, then the overlapping last one.
+template <class Ops>
+[[gnu::always_inline]] inline ptrdiff_t vector_columns(ptrdiff_t width) {
+  return width / Ops::LANES + (width % Ops::LANES != 0);
+}
+template <class Ops>
+[[gnu::always_inline]] inline ptrdiff_t column_start(ptrdiff_t column, ptrdiff_t width) {
+  const ptrdiff_t x = column * Ops::LANES;
+  return x + Ops::LANES <= width ? x : width - Ops::LANES;
+}
+
+// Makes the band's non-temporal stores visible before the caller's barrier.
+template <class Ops>
+[[gnu::always_inline]] inline void fence_streams() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+// A store that bypasses the caches when the band asks for it and the
+// address allows it.
+template <class Ops>
+[[gnu::always_inline]] inline void put(typename Ops::T* p, typename Ops::V v, bool streaming) {
+  if (streaming && reinterpret_cast<uintptr_t>(p) % Ops::BYTES == 0)
+    Ops::stream(p, v);
+  else
+    Ops::store(p, v);
+}
+
+// ---- network_band ----------------------------------------------------------
+
+// Operations and memory accesses per output vector, from the code below.
+constexpr double NETWORK_OPS_PER_VECTOR = MEDIAN25_OPS;
+constexpr double NETWORK_LOADS_PER_VECTOR = WINDOW * WINDOW;
+constexpr double NETWORK_STORES_PER_VECTOR = 1;
+constexpr int32_t NETWORK_BAND_ROWS = 16;
+
+template <class Ops>
+void network_band(const Band<typename Ops::T>& b) {
+  using T = typename Ops::T;
+  const ptrdiff_t columns = vector_columns<Ops>(b.width), step = b.step;
+  for (int32_t y = 0; y < b.rows; ++y) {
+    // The five rows in locals: a store through T* (a char type for bytes)
+    // could otherwise alias the pointer array, and reload it every vector.
+    const T* rows[WINDOW];
+    for (int r = 0; r < WINDOW; ++r) rows[r] = b.in[y + r];
+    T* const out = b.out[y];
+    for (ptrdiff_t column = 0; column < columns; ++column) {
+      const ptrdiff_t x = column_start<Ops>(column, b.width);
+      // Each input is loaded where the network first uses it: 25 vectors do
+      // not fit in 16 registers, and a load beside its operation is never
+      // spilled.
+      Ops::store(out + x, median25<Ops>([&](int k) {
+                   return Ops::load(rows[k / WINDOW] + x + k % WINDOW * step);
+                 }));
+    }
+  }
+}
+
+// ---- shared by the two row-pair sweeps -------------------------------------
+//
+// Output rows y and y + 1 (y even) share the four window rows y + 1 .. y + 4,
+// and each window row serves five outputs: every window row is sorted once,
+// every pair of sorted rows is merged once and serves two row pairs, and the
+// two merged pairs each pair of outputs shares are reduced once to the six
+// values that can still be either output's median (rowpair_networks.h).
+
+// The five neighbours of every lane in one input row, sorted.
+template <class Ops>
+[[gnu::always_inline]] inline void sorted_row(const typename Ops::T* p, ptrdiff_t step,
+                                              typename Ops::V (&out)[ROW]) {
+  typename Ops::V a[ROW];
+#pragma GCC unroll 5
+  for (int c = 0; c < ROW; ++c) a[c] = Ops::load(p + c * step);
+  sort_row<Ops>(a, out);
+}
+
+// Operations per output vector of a band of BAND_ROWS rows, counting the
+// band's start (four sorted rows and a merge) once per vector column.
+template <int32_t BAND_ROWS>
+constexpr double ROWPAIR_SWEEP_OPS_PER_VECTOR =
+    double((WINDOW - 1) * SORT_ROW_OPS + MERGE_ROWS_OPS +
+           BAND_ROWS / 2 * (2 * SORT_ROW_OPS + MERGE_ROWS_OPS + SHARED_CANDIDATES_OPS +
+                            2 * MEDIAN_OF_CANDIDATES_OPS)) /
+    BAND_ROWS;
+
+// ---- rowpair_band ----------------------------------------------------------
+
+// Columns are taken in strips narrow enough that their state, 50 vectors per
+// column, stays in the L1 cache; bands of 16 rows walk 2 * 16 + 4 rows of
+// pages down each strip, few enough for the first-level TLB.
+constexpr ptrdiff_t STRIP_BYTES = 384;
+constexpr int32_t ROWPAIR_BAND_ROWS = 16;
+constexpr int KEPT_ROWS = 6;  // sorted window rows alive at once, by row mod 6
+
+// Memory accesses per output vector on long rows, from the code below: per
+// pair, the two new rows' loads (10), the sorted rows stored (10) and read
+// by the merge (10), the merge's store (10), the shared candidates' reads
+// (20), the top row's (5) and the bottom row's (5), and the two outputs.
+constexpr double ROWPAIR_LOADS_PER_VECTOR = (10 + 10 + 20 + 5 + 5) / 2.0;
+constexpr double ROWPAIR_STORES_PER_VECTOR = (10 + 10 + 2) / 2.0;
+
+template <class Ops>
+struct ColumnState {
+  typename Ops::V sorted[KEPT_ROWS][ROW];
+  typename Ops::V merged[2][2 * ROW];  // rows (y+1, y+2) and (y+3, y+4), alternating
+};
+
+template <class Ops>
+void rowpair_band(const Band<typename Ops::T>& b) {
+  using T = typename Ops::T;
+  using V = typename Ops::V;
+  constexpr int STRIP = STRIP_BYTES / Ops::BYTES > 0 ? int(STRIP_BYTES / Ops::BYTES) : 1;
+  const ptrdiff_t columns = vector_columns<Ops>(b.width), step = b.step;
+  ColumnState<Ops> state[STRIP];
+  ptrdiff_t x[STRIP];
+  for (ptrdiff_t first_column = 0; first_column < columns; first_column += STRIP) {
+    const int n = int(columns - first_column < STRIP ? columns - first_column : STRIP);
+    for (int j = 0; j < n; ++j) x[j] = column_start<Ops>(first_column + j, b.width);
+    // Before the first pair: its window rows 0 .. 3 sorted, 1 and 2 merged.
+    for (int j = 0; j < n; ++j) {
+      ColumnState<Ops>& s = state[j];
+      for (int r = 0; r < WINDOW - 1; ++r) sorted_row<Ops>(b.in[r] + x[j], step, s.sorted[r]);
+      merge_rows<Ops>(s.sorted[1], s.sorted[2], s.merged[0]);
+    }
+    int older = 0;  // the merged slot holding rows (y + 1, y + 2)
+    for (int32_t y = 0; y < b.rows; y += 2) {
+      const bool both = y + 1 < b.rows;
+      const int top = y % KEPT_ROWS, shared3 = (y + 3) % KEPT_ROWS;
+      const int new4 = (y + 4) % KEPT_ROWS, new5 = (y + 5) % KEPT_ROWS;
+      const T* const row4 = b.in[y + 4];
+      const T* const row5 = both ? b.in[y + 5] : nullptr;
+      T* const out0 = b.out[y];
+      T* const out1 = both ? b.out[y + 1] : nullptr;
+      for (int j = 0; j < n; ++j) {
+        ColumnState<Ops>& s = state[j];
+        // The new window row y + 4 joins y + 3; the four shared rows reduce
+        // to the six values that can still be either output's median.
+        sorted_row<Ops>(row4 + x[j], step, s.sorted[new4]);
+        merge_rows<Ops>(s.sorted[shared3], s.sorted[new4], s.merged[older ^ 1]);
+        V candidates[ROW + 1];
+        shared_candidates<Ops>(s.merged[older], s.merged[older ^ 1], candidates);
+        // Each output adds its own fifth row: y on top, y + 5 below.
+        put<Ops>(out0 + x[j], median_of_candidates<Ops>(candidates, s.sorted[top]), b.streaming);
+        if (both) {
+          sorted_row<Ops>(row5 + x[j], step, s.sorted[new5]);
+          put<Ops>(out1 + x[j], median_of_candidates<Ops>(candidates, s.sorted[new5]), b.streaming);
+        }
+      }
+      older ^= 1;
+    }
+  }
+  if (b.streaming) fence_streams<Ops>();
+}
+
+// ---- column_band ----------------------------------------------------------
+//
+// One vector column at a time walks down the whole band, two output rows per
+// step.  Entering the step for output rows y and y + 1 it holds: the sorted
+// rows y (the upper output's own row) and y + 2 (the next step's), the sorted
+// row y + 3 (to merge with the new row y + 4), and rows y + 1, y + 2
+// merged: 25 vectors.  With 32 vector registers all of them stay in
+// registers, and a step's only memory accesses are the ten loads of its two
+// new rows and its two stores.  With 16, the compiler would spill at random
+// and copy spilled values from slot to slot as their roles rotate; instead
+// the own rows and the merged pairs go to a small ring in memory, each
+// stored once and read once (as an operand of a min/max, for free), and
+// only the row to merge next stays in registers.
+
+// Long bands spread each column's start (four sorted rows and a merge) over
+// many outputs; 36 rows of input stay within the first-level TLB and, with
+// their outputs, within the L1 cache as the next column reuses them.
+constexpr int32_t COLUMN_BAND_ROWS = 8;
+
+// Memory accesses per output vector on long rows, from the code below: the
+// new rows' five loads and the store, the start's 20 loads once per band,
+// and with 16 registers the ring: per step the new own row and the new merged
+// pair stored (5 + 10), and both merged pairs and the own row read
+// (20 + 5).
+template <int REGISTERS>
+constexpr double COLUMN_LOADS_PER_VECTOR =
+    double((WINDOW - 1) * ROW + COLUMN_BAND_ROWS / 2 * (2 * ROW + (REGISTERS >= 32 ? 0 : 5 * ROW))) /
+    COLUMN_BAND_ROWS;
+template <int REGISTERS>
+constexpr double COLUMN_STORES_PER_VECTOR =
+    double(COLUMN_BAND_ROWS / 2 * (2 + (REGISTERS >= 32 ? 0 : 3 * ROW))) / COLUMN_BAND_ROWS;
+
+// The columns of the next walk, whose cache lines a walk asks for as it
+// goes, a row or two at a time.  A walk down a column touches each row's
+// next line for the first time, a line per row, and the hardware
+// prefetchers, which follow runs of lines along a row, do not see that
+// coming; asked for one walk ahead, the lines arrive in time.
+struct Ahead {
+  ptrdiff_t x;      // first element, or -1 at the last walk
+  ptrdiff_t width;  // elements
+};
+
+template <class Ops>
+[[gnu::always_inline]] inline void prefetch_row(const Band<typename Ops::T>& b, const Ahead& ahead,
+                                                int32_t in_row, int32_t out_row) {
+  if (ahead.x < 0) return;
+  constexpr ptrdiff_t LINE = 64 / sizeof(typename Ops::T);
+  const ptrdiff_t end = ahead.x + ahead.width + (WINDOW - 1) * b.step;
+  for (ptrdiff_t x = ahead.x; x < end; x += LINE) __builtin_prefetch(b.in[in_row] + x, 0, 3);
+  if (out_row >= 0 && !b.streaming)
+    for (ptrdiff_t x = ahead.x; x < ahead.x + ahead.width; x += LINE)
+      __builtin_prefetch(b.out[out_row] + x, 1, 3);
+}
+
+template <class Ops, int N>
+[[gnu::always_inline]] inline void move_values(typename Ops::V (&to)[N],
+                                               const typename Ops::V (&from)[N]) {
+#pragma GCC unroll 10
+  for (int i = 0; i < N; ++i) to[i] = from[i];
+}
+
+// The walk down one column with its whole state in registers.
+template <class Ops>
+[[gnu::always_inline]] inline void column_in_registers(const Band<typename Ops::T>& b,
+                                                       ptrdiff_t x, bool streaming,
+                                                       const Ahead& ahead) {
+  using V = typename Ops::V;
+  const ptrdiff_t step = b.step;
+  V top[ROW], next_top[ROW], third[ROW], upper[2 * ROW];
+  {
+    V first[ROW];
+    sorted_row<Ops>(b.in[0] + x, step, top);
+    sorted_row<Ops>(b.in[1] + x, step, first);
+    sorted_row<Ops>(b.in[2] + x, step, next_top);
+    sorted_row<Ops>(b.in[3] + x, step, third);
+    merge_rows<Ops>(first, next_top, upper);
+    for (int32_t r = 0; r < WINDOW - 1; ++r) prefetch_row<Ops>(b, ahead, r, -1);
+  }
+  for (int32_t y = 0; y < b.rows; y += 2) {
+    V fourth[ROW], lower[2 * ROW], candidates[ROW + 1];
+    prefetch_row<Ops>(b, ahead, y + 4, y);
+    if (y + 1 < b.rows) prefetch_row<Ops>(b, ahead, y + 5, y + 1);
+    sorted_row<Ops>(b.in[y + 4] + x, step, fourth);
+    merge_rows<Ops>(third, fourth, lower);
+    shared_candidates<Ops>(upper, lower, candidates);
+    put<Ops>(b.out[y] + x, median_of_candidates<Ops>(candidates, top), streaming);
+    if (y + 1 == b.rows) break;  // an odd band's last row has no partner
+    sorted_row<Ops>(b.in[y + 5] + x, step, third);
+    put<Ops>(b.out[y + 1] + x, median_of_candidates<Ops>(candidates, third), streaming);
+    move_values<Ops>(top, next_top);
+    move_values<Ops>(next_top, fourth);
+    move_values<Ops>(upper, lower);
+  }
+}
+
+// The walk down K neighbouring columns with the own rows and merged pairs
+// in a ring.  Each step first finishes its own two outputs from the merged
+// pairs made before it, then sorts the next step's new row and merges its
+// lower pair: the two halves depend on each other only through memory, so
+// the processor overlaps one step's long chain of min/max (candidates, then
+// the median) with the next one's (sort, then merge), and the K columns'
+// chains with each other.  Entering step p (output rows y = 2p, y + 1):
+// own[] holds rows y, y + 2, y + 4 sorted, own[p % 3] being row y;
+// merged[p % 2] holds rows y + 1, y + 2 merged, the other rows y + 3, y + 4.
+template <class Ops, int K>
+[[gnu::always_inline]] inline void columns_in_memory(const Band<typename Ops::T>& b,
+                                                     const ptrdiff_t (&x)[K], bool streaming,
+                                                     const Ahead& ahead) {
+  using V = typename Ops::V;
+  const ptrdiff_t step = b.step;
+  V own[K][3][ROW], merged[K][2][2 * ROW];
+  for (int k = 0; k < K; ++k) {
+    V first[ROW], third[ROW];
+    sorted_row<Ops>(b.in[0] + x[k], step, own[k][0]);
+    sorted_row<Ops>(b.in[1] + x[k], step, first);
+    sorted_row<Ops>(b.in[2] + x[k], step, own[k][1]);
+    sorted_row<Ops>(b.in[3] + x[k], step, third);
+    sorted_row<Ops>(b.in[4] + x[k], step, own[k][2]);
+    merge_rows<Ops>(first, own[k][1], merged[k][0]);
+    merge_rows<Ops>(third, own[k][2], merged[k][1]);
+  }
+  for (int32_t r = 0; r < WINDOW; ++r) prefetch_row<Ops>(b, ahead, r, -1);
+  int top = 0, upper = 0;  // p % 3 and p % 2
+  for (int32_t y = 0; y < b.rows; y += 2) {
+    const bool both = y + 1 < b.rows, next = y + 2 < b.rows;
+    prefetch_row<Ops>(b, ahead, y + 5 - !both, y);
+    if (both) prefetch_row<Ops>(b, ahead, next ? y + 6 : y + 5, y + 1);
+    for (int k = 0; k < K; ++k) {
+      V candidates[ROW + 1], bottom[ROW];
+      shared_candidates<Ops>(merged[k][upper], merged[k][upper ^ 1], candidates);
+      put<Ops>(b.out[y] + x[k], median_of_candidates<Ops>(candidates, own[k][top]), streaming);
+      if (!both) continue;  // an odd band's last row has no partner
+      sorted_row<Ops>(b.in[y + 5] + x[k], step, bottom);
+      put<Ops>(b.out[y + 1] + x[k], median_of_candidates<Ops>(candidates, bottom), streaming);
+      if (next) {
+        // Row y + 6 takes the slot of row y, whose last use was above, and
+        // rows y + 5, y + 6 the slot of the upper pair.
+        sorted_row<Ops>(b.in[y + 6] + x[k], step, own[k][top]);
+        merge_rows<Ops>(bottom, own[k][top], merged[k][upper]);
+      }
+    }
+    top = top == 2 ? 0 : top + 1;
+    upper ^= 1;
+  }
+}
+
+// Columns walked at once by the ring variant: enough independent chains to
+// keep the min/max units busy.
+constexpr int COLUMNS_AT_ONCE = 2;
+
+template <class Ops>
+void column_band(const Band<typename Ops::T>& b) {
+  const ptrdiff_t columns = vector_columns<Ops>(b.width);
+  const bool streaming = b.streaming;
+  ptrdiff_t column = 0;
+  if constexpr (Ops::REGISTERS < 32) {
+    constexpr int K = COLUMNS_AT_ONCE;
+    for (; column + K <= columns; column += K) {
+      ptrdiff_t x[K];
+      for (int k = 0; k < K; ++k) x[k] = column_start<Ops>(column + k, b.width);
+      const Ahead ahead{column + K < columns ? x[K - 1] + Ops::LANES : -1, K * Ops::LANES};
+      columns_in_memory<Ops, K>(b, x, streaming, ahead);
+    }
+  }
+  for (; column < columns; ++column) {
+    const ptrdiff_t x = column_start<Ops>(column, b.width);
+    const Ahead ahead{column + 1 < columns ? x + Ops::LANES : -1, Ops::LANES};
+    if constexpr (Ops::REGISTERS >= 32) {
+      column_in_registers<Ops>(b, x, streaming, ahead);
+    } else {
+      const ptrdiff_t one[1] = {x};
+      columns_in_memory<Ops, 1>(b, one, streaming, ahead);
+    }
+  }
+  if (streaming) fence_streams<Ops>();
+}
+
+}  // namespace median::detail

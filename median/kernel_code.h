@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+//
+// What the kernel table knows of a kernel's code, and the two ways of
+// running it (filter.cpp): on the caller's image with a border, and on a
+// zero-padded frame (median_filter_pass's contract).  Internal to the
+// library and its tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "median/band.h"
+
+namespace median::detail {
+
+// At most this many output rows in a band, bytes in a vector, and elements
+// in a pixel: they bound the scratch rows a band needs at its edges.
+constexpr int32_t MAX_BAND_ROWS = 64;
+constexpr int MAX_VECTOR_BYTES = 64;
+constexpr int MAX_CHANNELS = 4;
+
+struct KernelCode {
+  // The band sweep for the kernel's lane type; the other two are null.
+  BandFunction<uint8_t> u8;
+  BandFunction<uint16_t> u16;
+  BandFunction<float> f32;
+  int lanes;          // elements per vector
+  int32_t band_rows;  // output rows per band, even, at most MAX_BAND_ROWS
+};
+
+template <class T>
+BandFunction<T> band_function(const KernelCode& code);
+template <>
+inline BandFunction<uint8_t> band_function<uint8_t>(const KernelCode& code) { return code.u8; }
+template <>
+inline BandFunction<uint16_t> band_function<uint16_t>(const KernelCode& code) { return code.u16; }
+template <>
+inline BandFunction<float> band_function<float>(const KernelCode& code) { return code.f32; }
+
+// The border value that stands for "the frame around the image is in
+// memory already and holds the border" (a zero-padded frame).
+constexpr int PADDED_FRAME = -1;
+
+// Checks every argument as median5x5.h says, then filters with `code`.
+template <class T>
+int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* dst,
+                 ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
+                 int border);
+
+// median_filter_pass's contract, with `code`'s 8-bit sweep.
+void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_width,
+                 const uint8_t* padded, uint8_t* filtered);
+
+}  // namespace median::detail

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+//
+// The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type.
+
+#include "median/band_sweeps.h"
+#include "median/isa_neon.h"
+#include "median/kernel_entry_points.h"
+#include "median/lane_ops.h"
+
+namespace median::neon {
+namespace {
+struct Tag;
+using Isa = detail::Neon<Tag>;
+}  // namespace
+
+MEDIAN_DEFINE_BANDS(Isa)
+MEDIAN_INSTANTIATE_BANDS(uint8_t)
+MEDIAN_INSTANTIATE_BANDS(uint16_t)
+MEDIAN_INSTANTIATE_BANDS(float)
+
+}  // namespace median::neon

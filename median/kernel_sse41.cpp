@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+//
+// The sweeps on 128-bit SSE4.1 vectors, built with -msse4.1: the unsigned
+// 16-bit and signed 32-bit min/max that SSE2 lacks, for processors without
+// AVX.
+
+#include "median/band_sweeps.h"
+#include "median/isa_x86.h"
+#include "median/kernel_entry_points.h"
+#include "median/lane_ops.h"
+
+namespace median::sse41 {
+namespace {
+struct Tag;
+using Isa = detail::Sse41<Tag>;
+}  // namespace
+
+MEDIAN_DEFINE_BANDS(Isa)
+MEDIAN_INSTANTIATE_BANDS(uint16_t)
+MEDIAN_INSTANTIATE_BANDS(float)
+
+}  // namespace median::sse41
