@@ -4,44 +4,110 @@
 
 #include "emulated_wide_kernels.h"
 
-#include <immintrin.h>
-
-#include "median/sweep.h"
+#if defined(__x86_64__)
+#include "median/band_sweeps.h"
+#include "median/isa_x86.h"
+#include "median/kernel_code.h"
+#include "median/lane_ops.h"
 
 namespace emulated512 {
 namespace {
 
-struct Ops {
+struct Tag;
+using Half = median::detail::Avx2<Tag>;
+
+// Every operation on both halves; the register count of AVX-512, so that
+// the column sweep takes its all-register walk.
+struct Isa {
   struct V {
-    __m256i lo, hi;
+    Half::V lo, hi;
   };
-  static constexpr int BYTES = 64;
-  static V load(const uint8_t* p) {
-    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32))};
+  static constexpr int BYTES = 2 * Half::BYTES;
+  static constexpr int REGISTERS = 32;
+  static V load(const void* p) {
+    return {Half::load(p), Half::load(static_cast<const char*>(p) + Half::BYTES)};
   }
-  static void store(uint8_t* p, V v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v.lo);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), v.hi);
+  static void store(void* p, V v) {
+    Half::store(p, v.lo);
+    Half::store(static_cast<char*>(p) + Half::BYTES, v.hi);
   }
-  static void stream(uint8_t* p, V v) {
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v.lo);
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(p + 32), v.hi);
+  static void stream(void* p, V v) {
+    Half::stream(p, v.lo);
+    Half::stream(static_cast<char*>(p) + Half::BYTES, v.hi);
   }
-  static V min(V a, V b) { return {_mm256_min_epu8(a.lo, b.lo), _mm256_min_epu8(a.hi, b.hi)}; }
-  static V max(V a, V b) { return {_mm256_max_epu8(a.lo, b.lo), _mm256_max_epu8(a.hi, b.hi)}; }
+#define EMULATED_BINARY(op) \
+  static V op(V a, V b) { return {Half::op(a.lo, b.lo), Half::op(a.hi, b.hi)}; }
+#define EMULATED_UNARY(op) \
+  static V op(V a) { return {Half::op(a.lo), Half::op(a.hi)}; }
+  EMULATED_BINARY(min_u8)
+  EMULATED_BINARY(max_u8)
+  EMULATED_BINARY(min_u16)
+  EMULATED_BINARY(max_u16)
+  EMULATED_BINARY(min_i32)
+  EMULATED_BINARY(max_i32)
+  EMULATED_BINARY(xor_bits)
+  EMULATED_BINARY(add_i32)
+  EMULATED_BINARY(sub_i32)
+  EMULATED_UNARY(srai_i32_31)
+  EMULATED_UNARY(srli_i32_1)
+#undef EMULATED_BINARY
+#undef EMULATED_UNARY
+  static V set1_i32(int v) { return {Half::set1_i32(v), Half::set1_i32(v)}; }
 };
+
+template <class T>
+using Ops = median::detail::LaneOps<Isa, T>;
+
+template <class T>
+void network(const median::detail::Band<T>& b) { median::detail::network_band<Ops<T>>(b); }
+template <class T>
+void rowpair(const median::detail::Band<T>& b) { median::detail::rowpair_band<Ops<T>>(b); }
+template <class T>
+void column(const median::detail::Band<T>& b) { median::detail::column_band<Ops<T>>(b); }
+
+using median::detail::KernelCode;
+template <class T>
+constexpr int LANES = Isa::BYTES / int(sizeof(T));
+const KernelCode CODES[] = {
+    {network<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::NETWORK_BAND_ROWS},
+    {rowpair<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::ROWPAIR_BAND_ROWS},
+    {column<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::COLUMN_BAND_ROWS},
+    {nullptr, network<uint16_t>, nullptr, LANES<uint16_t>, median::detail::NETWORK_BAND_ROWS},
+    {nullptr, rowpair<uint16_t>, nullptr, LANES<uint16_t>, median::detail::ROWPAIR_BAND_ROWS},
+    {nullptr, column<uint16_t>, nullptr, LANES<uint16_t>, median::detail::COLUMN_BAND_ROWS},
+    {nullptr, nullptr, network<float>, LANES<float>, median::detail::NETWORK_BAND_ROWS},
+    {nullptr, nullptr, rowpair<float>, LANES<float>, median::detail::ROWPAIR_BAND_ROWS},
+    {nullptr, nullptr, column<float>, LANES<float>, median::detail::COLUMN_BAND_ROWS},
+};
+
+template <int I>
+void pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uint8_t* filtered) {
+  median::detail::padded_pass(CODES[I], h, w, padded_width, padded, filtered);
+}
 
 }  // namespace
 
-void network_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
-                  uint8_t* filtered) {
-  median::detail::network_pass<Ops>(h, w, padded_width, padded, filtered);
-}
-
-void rowpair_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
-                  uint8_t* filtered) {
-  median::detail::rowpair_pass<Ops>(h, w, padded_width, padded, filtered);
-}
+using median::Lane;
+const median::Kernel KERNELS[] = {
+  {"emulated512_network", "avx2", 512, Lane::u8, 0, 0, 0, pass<0>, &CODES[0]},
+  {"emulated512_rowpair", "avx2", 512, Lane::u8, 0, 0, 0, pass<1>, &CODES[1]},
+  {"emulated512_column", "avx2", 512, Lane::u8, 0, 0, 0, pass<2>, &CODES[2]},
+  {"emulated512_network_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[3]},
+  {"emulated512_rowpair_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[4]},
+  {"emulated512_column_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[5]},
+  {"emulated512_network_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[6]},
+  {"emulated512_rowpair_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[7]},
+  {"emulated512_column_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[8]},
+};
+const size_t KERNEL_COUNT = sizeof KERNELS / sizeof KERNELS[0];
 
 }  // namespace emulated512
+
+#else  // no 256-bit x86 vectors to emulate with
+
+namespace emulated512 {
+const median::Kernel KERNELS[1] = {};
+const size_t KERNEL_COUNT = 0;
+}  // namespace emulated512
+
+#endif

@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
 //
-// Both sweeps on 64-byte vectors emulated with two 256-bit halves, so that
-// the 512-bit sweeps' logic (narrow rows, strips, bands, row pairs) is tested
-// bit for bit on a processor with AVX2 but no AVX-512.
+// The three sweeps on 64-byte vectors emulated with two 256-bit halves, for
+// every lane type, so that the 512-bit kernels' logic (narrow rows, edges,
+// strips, bands, row pairs, the 32-register column walk) is tested element
+// for element on a processor with AVX2 but no AVX-512.  Listed as kernels
+// that need AVX2, named emulated512_<sweep>[_u16|_f32].
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+
+#include "median/median_filter.h"
 
 namespace emulated512 {
-void network_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
-                  uint8_t* filtered);
-void rowpair_pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded,
-                  uint8_t* filtered);
+// A plain array, so that no library template is instantiated in the AVX2
+// file where another file could pick up its AVX2 code.
+extern const median::Kernel KERNELS[];
+extern const size_t KERNEL_COUNT;
 }  // namespace emulated512

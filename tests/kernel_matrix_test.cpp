@@ -1,0 +1,287 @@
+// SPDX-License-Identifier: MIT
+//
+// Every kernel, at several thread counts, through the caller's entry point
+// (median::filter, which median5x5_u8, _u16 and _f32 call with the automatic
+// choice), against the independent reference, element for element: every
+// width from 1 to 40 (so rows meet every remainder of every vector width,
+// narrower than a vector included) and heights from 1 to 9, with every
+// channel count and border; rows wide enough for an interior at the widest
+// vectors; strides with gaps; in place.  The source ends at an inaccessible
+// page and the destination is fenced with guard bytes, in the gaps between
+// rows too, so a stray read faults and a stray write shows.  The 8-bit
+// kernels' passes on a zero-padded frame are checked the same way.
+// scripts/test runs all of this under AddressSanitizer as well.
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "emulated_wide_kernels.h"
+#include "image_buffers.h"
+#include "median/median_filter.h"
+#include "reference_median.h"
+
+namespace {
+
+constexpr median_border BORDERS[] = {MEDIAN_BORDER_ZERO, MEDIAN_BORDER_REPLICATE,
+                                     MEDIAN_BORDER_REFLECT_101, MEDIAN_BORDER_REFLECT};
+
+// Random elements: full-range, or few values full of ties.  Floats are
+// signed, with both zeros among them.
+template <class T>
+std::vector<T> random_elements(size_t n, std::mt19937* rng, bool few_values) {
+  std::vector<T> out(n);
+  for (T& v : out) {
+    const uint32_t r = (*rng)();
+    if constexpr (std::is_same_v<T, float>) {
+      v = few_values ? float(int(r % 5) - 2) * 0.5f : float(int32_t(r % 200001) - 100000) / 64.0f;
+      if (v == 0 && (r >> 20) % 2) v = -0.0f;
+    } else {
+      v = few_values ? T(r % 3 * (T(~T(0)) / 2)) : T(r);
+    }
+  }
+  return out;
+}
+
+template <class T>
+::testing::AssertionResult same_elements(const std::vector<T>& got, const std::vector<T>& want) {
+  if (got.size() != want.size()) return ::testing::AssertionFailure() << "sizes differ";
+  for (size_t i = 0; i < got.size(); ++i)
+    if (std::memcmp(&got[i], &want[i], sizeof(T)) != 0)
+      return ::testing::AssertionFailure()
+             << "element " << i << " is " << double(got[i]) << ", want " << double(want[i]);
+  return ::testing::AssertionSuccess();
+}
+
+// One image as a caller would hand it over: rows with a gap of `gap`
+// elements, the destination `misalign` bytes off alignment.
+struct Layout {
+  int32_t w, h, channels;
+  median_border border;
+  size_t gap = 0, misalign = 0;
+};
+
+std::string describe(const Layout& l) {
+  return std::to_string(l.w) + "x" + std::to_string(l.h) + "x" + std::to_string(l.channels) +
+         " border " + std::to_string(int(l.border)) + " gap " + std::to_string(l.gap);
+}
+
+template <class T>
+std::vector<T> run_kernel(const median::Kernel& kernel, const std::vector<T>& packed,
+                          const Layout& l) {
+  const size_t row = size_t(l.w) * l.channels, stride = (row + l.gap) * sizeof(T);
+  const FencedImage<T> src(packed, l.h, row, stride, 0);
+  GuardedImage<T> dst(l.h, row, stride + (l.gap % 2) * sizeof(T), l.misalign);
+  const int status = median::filter(kernel, src.data(), src.stride(), dst.data(), dst.stride(),
+                                    l.w, l.h, l.channels, l.border);
+  EXPECT_EQ(status, MEDIAN_OK) << median_error_string(status);
+  EXPECT_TRUE(dst.guards_intact()) << "wrote outside the rows";
+  return dst.packed();
+}
+
+// Filters in place: the source rows are the destination rows.
+template <class T>
+std::vector<T> run_in_place(const median::Kernel& kernel, const std::vector<T>& packed,
+                            const Layout& l) {
+  const size_t row = size_t(l.w) * l.channels, stride = (row + l.gap) * sizeof(T);
+  GuardedImage<T> image(l.h, row, stride, l.misalign);
+  for (int32_t y = 0; y < l.h; ++y)
+    std::memcpy(reinterpret_cast<uint8_t*>(image.data()) + y * stride, &packed[y * row],
+                row * sizeof(T));
+  const int status = median::filter(kernel, image.data(), image.stride(), image.data(),
+                                    image.stride(), l.w, l.h, l.channels, l.border);
+  EXPECT_EQ(status, MEDIAN_OK) << median_error_string(status);
+  EXPECT_TRUE(image.guards_intact()) << "wrote outside the rows";
+  return image.packed();
+}
+
+// Every kernel built into the library, and the 512-bit sweeps emulated on
+// 256-bit halves, so that their logic is tested where AVX-512 is missing.
+const std::vector<median::Kernel>& kernels_under_test() {
+  static const std::vector<median::Kernel> all = [] {
+    std::vector<median::Kernel> k = median::kernels();
+    k.insert(k.end(), emulated512::KERNELS, emulated512::KERNELS + emulated512::KERNEL_COUNT);
+    return k;
+  }();
+  return all;
+}
+
+class KernelMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {
+ protected:
+  void SetUp() override {
+    for (const median::Kernel& k : kernels_under_test())
+      if (k.name == std::get<0>(GetParam())) kernel_ = &k;
+    ASSERT_NE(kernel_, nullptr);
+    if (!median::is_supported(*kernel_))
+      GTEST_SKIP() << kernel_->name << ": this processor lacks " << kernel_->isa;
+    saved_ = omp_get_max_threads();
+    omp_set_num_threads(std::get<1>(GetParam()));
+  }
+  void TearDown() override { omp_set_num_threads(saved_); }
+
+  // Calls body.template operator()<T>() with the kernel's lane type.
+  template <class Body>
+  void for_lane(Body body) const {
+    switch (kernel_->lane) {
+      case median::Lane::u8: return body(uint8_t{});
+      case median::Lane::u16: return body(uint16_t{});
+      case median::Lane::f32: return body(float{});
+    }
+  }
+
+  const median::Kernel* kernel_ = nullptr;
+
+ private:
+  int saved_ = 1;
+};
+
+TEST_P(KernelMatrix, MatchesReferenceForEveryWidthUpTo40) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    std::mt19937 rng{unsigned(std::get<1>(GetParam()))};
+    for (int32_t h = 1; h <= 9; ++h)
+      for (int32_t w = 1; w <= 40; ++w) {
+        // Every channel count and border meets every height's residue mod 4.
+        const Layout l{w, h, 1 + (w + h) % 4, BORDERS[(w + 2 * h) % 4], size_t(w % 3), size_t(w % 5)};
+        const std::vector<T> image = random_elements<T>(size_t(w) * h * l.channels, &rng, w % 7 == 0);
+        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l),
+                                  reference::median5x5(image, w, h, l.channels, l.border)))
+            << describe(l);
+      }
+  });
+}
+
+// Rows with an interior at every vector width and several strips of the
+// row-pair sweep; odd and even heights, several bands; every channel count
+// and border, with full-range values and with ties.
+TEST_P(KernelMatrix, MatchesReferenceOnWideRowsWithEveryBorderAndChannelCount) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    std::mt19937 rng{7};
+    for (const auto& [w, h] : {std::pair{130, 9}, {301, 12}, {83, 70}})
+      for (int32_t channels = 1; channels <= 4; ++channels)
+        for (const median_border border : BORDERS) {
+          const Layout l{w, h, channels, border, size_t(channels + 1), 3};
+          const bool few = (channels + int(border)) % 2;
+          const std::vector<T> image = random_elements<T>(size_t(w) * h * channels, &rng, few);
+          ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l),
+                                    reference::median5x5(image, w, h, channels, border)))
+              << describe(l);
+        }
+  });
+}
+
+// In place the result is the same, whatever the heights of the bands and
+// the threads' blocks.
+TEST_P(KernelMatrix, InPlaceGivesTheSameResult) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    std::mt19937 rng{13};
+    for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {5, 2}, {37, 9}, {70, 17}, {40, 131}}) {
+      const int32_t channels = 1 + (w + h) % 4;
+      for (const median_border border : BORDERS) {
+        const Layout l{w, h, channels, border, size_t(w % 2), 1};
+        const std::vector<T> image = random_elements<T>(size_t(w) * h * channels, &rng, false);
+        ASSERT_TRUE(same_elements(run_in_place(*kernel_, image, l),
+                                  reference::median5x5(image, w, h, channels, border)))
+            << describe(l);
+      }
+    }
+  });
+}
+
+// A frame whose output is just large enough to be streamed past the caches,
+// with the output aligned (streamed) and not (stored as usual), every lane
+// type holding the same bytes promoted: the same as the fastest 8-bit pass,
+// itself held to the reference in PaddedPassMatrix.
+TEST_P(KernelMatrix, MatchesTheFastestPassOnAStreamedFrame) {
+  constexpr int32_t W = 1603;
+  constexpr size_t STREAMED_BYTES = size_t(8) << 20;
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    const int32_t h = int32_t(STREAMED_BYTES / (size_t(W) * 3 * sizeof(T))) + 3;
+    std::mt19937 rng{3};
+    const std::vector<uint8_t> bytes = random_elements<uint8_t>(size_t(W) * h * 3, &rng, false);
+    std::vector<uint8_t> padded(size_t(W + 4) * (h + 4) * 3, 0), want(bytes.size());
+    for (int32_t y = 0; y < h; ++y)
+      std::memcpy(&padded[(size_t(y + 2) * (W + 4) + 2) * 3], &bytes[size_t(y) * W * 3], size_t(W) * 3);
+    median_filter_pass_fastest(h, W, W + 4, padded.data(), want.data());
+    // An order-preserving map of bytes into the lane type that keeps 0, the
+    // zero border's value, at 0.
+    auto promote = [](uint8_t v) {
+      if constexpr (std::is_same_v<T, float>)
+        return float(v) / 255.0f;
+      else
+        return T(v * (T(~T(0)) / 255));
+    };
+    std::vector<T> image(bytes.size()), expected(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) image[i] = promote(bytes[i]), expected[i] = promote(want[i]);
+    for (const size_t misalign : {size_t(0), sizeof(T)}) {
+      GuardedImage<T> dst(h, size_t(W) * 3, size_t(W) * 3 * sizeof(T), misalign);
+      ASSERT_EQ(median::filter(*kernel_, image.data(), ptrdiff_t(W) * 3 * sizeof(T), dst.data(),
+                               dst.stride(), W, h, 3, MEDIAN_BORDER_ZERO),
+                MEDIAN_OK);
+      EXPECT_TRUE(dst.guards_intact());
+      EXPECT_TRUE(same_elements(dst.packed(), expected)) << "misaligned by " << misalign;
+    }
+  });
+}
+
+std::vector<std::string> kernel_names() {
+  std::vector<std::string> names;
+  for (const median::Kernel& k : kernels_under_test()) names.push_back(k.name);
+  return names;
+}
+
+std::string param_name(const ::testing::TestParamInfo<std::tuple<std::string, int>>& info) {
+  return std::get<0>(info.param) + "_" + std::to_string(std::get<1>(info.param)) + "threads";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelMatrix,
+                         ::testing::Combine(::testing::ValuesIn(kernel_names()),
+                                            ::testing::Values(1, 2, 3, 7)),
+                         param_name);
+
+// The 8-bit kernels' passes on a zero-padded frame (median_filter_pass's
+// contract): every width up to 40, small heights, the frame ending at an
+// inaccessible page, the output fenced.
+class PaddedPassMatrix : public KernelMatrix {};
+
+TEST_P(PaddedPassMatrix, MatchesReferenceForEveryWidthUpTo40) {
+  if (!kernel_->pass) GTEST_SKIP() << kernel_->name << " has no padded-frame pass";
+  std::mt19937 rng{unsigned(std::get<1>(GetParam()))};
+  for (int32_t h = 1; h <= 7; ++h)
+    for (int32_t w = 1; w <= 40; ++w) {
+      const std::vector<uint8_t> image = random_elements<uint8_t>(size_t(w) * h * 3, &rng, false);
+      std::vector<uint8_t> padded(size_t(w + 4) * (h + 4) * 3, 0);
+      for (int32_t y = 0; y < h; ++y)
+        std::memcpy(&padded[(size_t(y + 2) * (w + 4) + 2) * 3], &image[size_t(y) * w * 3], size_t(w) * 3);
+      const FencedBytes frame(padded);
+      GuardedImage<uint8_t> out(h, size_t(w) * 3, size_t(w) * 3, size_t(w % 3));
+      kernel_->pass(h, w, w + 4, frame.data(), out.data());
+      EXPECT_TRUE(out.guards_intact()) << w << "x" << h;
+      ASSERT_TRUE(same_elements(out.packed(), reference::median5x5(image, w, h, 3, MEDIAN_BORDER_ZERO)))
+          << w << "x" << h;
+    }
+}
+
+std::vector<std::string> byte_kernel_names() {
+  std::vector<std::string> names;
+  for (const median::Kernel& k : kernels_under_test())
+    if (k.lane == median::Lane::u8) names.push_back(k.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, PaddedPassMatrix,
+                         ::testing::Combine(::testing::ValuesIn(byte_kernel_names()),
+                                            ::testing::Values(1, 3)),
+                         param_name);
+
+}  // namespace

@@ -1,0 +1,326 @@
+// SPDX-License-Identifier: MIT
+//
+// The caller's entry points as a caller meets them: every refusal with its
+// status and message and the destination untouched, which buffers count as
+// overlapping, the order of floats (NaNs, infinities, signed zeros,
+// denormals) in every float kernel, agreement with OpenCV where the build
+// has it, and which kernel the automatic choice and MEDIAN_KERNEL pick.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#ifdef MEDIAN_WITH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+#include "emulated_wide_kernels.h"
+#include "median/median5x5.h"
+#include "median/median_filter.h"
+#include "reference_median.h"
+
+namespace {
+
+constexpr uint8_t UNTOUCHED = 0x5A;
+
+// One call that must be refused with `status`, leaving dst as it was.
+void expect_refused(int status, const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst,
+                    ptrdiff_t dst_stride, int32_t w, int32_t h, int32_t c, int border,
+                    size_t dst_bytes) {
+  std::vector<uint8_t> before(dst ? dst : src, (dst ? dst : src) + dst_bytes);
+  EXPECT_EQ(median5x5_u8(src, src_stride, dst, dst_stride, w, h, c, median_border(border)), status)
+      << median_error_string(status);
+  if (dst) EXPECT_TRUE(std::equal(before.begin(), before.end(), dst)) << "dst was written";
+}
+
+TEST(Median5x5, RefusesEveryBadArgumentAndWritesNothing) {
+  std::vector<uint8_t> src(64 * 64 * 4, 7), dst(64 * 64 * 4, UNTOUCHED);
+  const size_t n = dst.size();
+  uint8_t *s = src.data(), *d = dst.data();
+  expect_refused(MEDIAN_ERROR_NULL_POINTER, nullptr, 30, d, 30, 10, 10, 3, 0, n);
+  expect_refused(MEDIAN_ERROR_NULL_POINTER, s, 30, nullptr, 30, 10, 10, 3, 0, 0);
+  expect_refused(MEDIAN_ERROR_SIZE, s, 30, d, 30, 0, 10, 3, 0, n);
+  expect_refused(MEDIAN_ERROR_SIZE, s, 30, d, 30, 10, -1, 3, 0, n);
+  expect_refused(MEDIAN_ERROR_CHANNELS, s, 30, d, 30, 10, 10, 0, 0, n);
+  expect_refused(MEDIAN_ERROR_CHANNELS, s, 50, d, 50, 10, 10, 5, 0, n);
+  expect_refused(MEDIAN_ERROR_STRIDE, s, 29, d, 30, 10, 10, 3, 0, n);
+  expect_refused(MEDIAN_ERROR_STRIDE, s, 30, d, -30, 10, 10, 3, 0, n);
+  expect_refused(MEDIAN_ERROR_BORDER, s, 30, d, 30, 10, 10, 3, 4, n);
+  expect_refused(MEDIAN_ERROR_BORDER, s, 30, d, 30, 10, 10, 3, -1, n);
+  // dst one row down from src, with the same stride: neither the same image
+  // nor disjoint.
+  expect_refused(MEDIAN_ERROR_OVERLAP, s, 30, s + 30, 30, 10, 10, 3, 0, 0);
+  // The same start with another stride.
+  expect_refused(MEDIAN_ERROR_OVERLAP, s, 30, s, 40, 10, 10, 3, 0, 0);
+  // An image that would run past the end of the address space.
+  expect_refused(MEDIAN_ERROR_SIZE, s, PTRDIFF_MAX / 2, d, 30, 10, 10, 3, 0, n);
+
+  // The other element types check their strides in whole elements.
+  std::vector<uint16_t> s16(100), d16(100, 9);
+  EXPECT_EQ(median5x5_u16(s16.data(), 21, d16.data(), 20, 10, 2, 1, MEDIAN_BORDER_ZERO),
+            MEDIAN_ERROR_STRIDE);
+  std::vector<float> s32(100), d32(100, 9);
+  EXPECT_EQ(median5x5_f32(s32.data(), 40, d32.data(), 42, 10, 2, 1, MEDIAN_BORDER_ZERO),
+            MEDIAN_ERROR_STRIDE);
+  EXPECT_EQ(median5x5_f32(s32.data(), 36, d32.data(), 40, 10, 2, 1, MEDIAN_BORDER_ZERO),
+            MEDIAN_ERROR_STRIDE);
+  EXPECT_EQ(d16, std::vector<uint16_t>(100, 9));
+  EXPECT_EQ(d32, std::vector<float>(100, 9));
+}
+
+TEST(Median5x5, EveryStatusHasItsOwnMessage) {
+  std::vector<std::string> seen;
+  for (int status = MEDIAN_OK; status >= MEDIAN_ERROR_KERNEL; --status) {
+    const std::string message = median_error_string(status);
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), message), 0) << message;
+    seen.push_back(message);
+  }
+  EXPECT_STREQ(median_error_string(1), "unknown status");
+  EXPECT_STREQ(median_error_string(-1000), "unknown status");
+}
+
+// Rows of two images may interleave without sharing a byte: a region of a
+// picture filtered into the region beside it is not an overlap.
+TEST(Median5x5, ImagesSideBySideInOneBufferAreDisjoint) {
+  const int32_t w = 9, h = 6, stride = 2 * w;
+  std::vector<uint8_t> buffer(size_t(stride) * h);
+  std::mt19937 rng(1);
+  for (auto& b : buffer) b = uint8_t(rng());
+  std::vector<uint8_t> left(size_t(w) * h);
+  for (int32_t y = 0; y < h; ++y) std::memcpy(&left[size_t(y) * w], &buffer[size_t(y) * stride], w);
+  ASSERT_EQ(median5x5_u8(buffer.data(), stride, buffer.data() + w, stride, w, h, 1,
+                         MEDIAN_BORDER_REFLECT),
+            MEDIAN_OK);
+  const std::vector<uint8_t> want = reference::median5x5(left, w, h, 1, MEDIAN_BORDER_REFLECT);
+  for (int32_t y = 0; y < h; ++y) {
+    EXPECT_EQ(std::memcmp(&buffer[size_t(y) * stride], &left[size_t(y) * w], w), 0) << "source row " << y;
+    EXPECT_EQ(std::memcmp(&buffer[size_t(y) * stride + w], &want[size_t(y) * w], w), 0) << "row " << y;
+  }
+  // Shifted by one element, the rows share bytes.
+  EXPECT_EQ(median5x5_u8(buffer.data(), stride, buffer.data() + w - 1, stride, w, h, 1,
+                         MEDIAN_BORDER_REFLECT),
+            MEDIAN_ERROR_OVERLAP);
+}
+
+// On images of one or two pixels the mirrors reflect until they land
+// inside, as OpenCV's borderInterpolate does: 1 x 1 repeats its pixel, and
+// of a b the 101 mirror reads ...a b a b a....
+TEST(Median5x5, TinyImagesMirrorAsOpenCVDoes) {
+  const uint8_t one = 200;
+  for (const median_border border :
+       {MEDIAN_BORDER_REPLICATE, MEDIAN_BORDER_REFLECT_101, MEDIAN_BORDER_REFLECT}) {
+    uint8_t out = 0;
+    ASSERT_EQ(median5x5_u8(&one, 1, &out, 1, 1, 1, 1, border), MEDIAN_OK);
+    EXPECT_EQ(out, 200);
+  }
+  uint8_t zero_out = 1;
+  ASSERT_EQ(median5x5_u8(&one, 1, &zero_out, 1, 1, 1, 1, MEDIAN_BORDER_ZERO), MEDIAN_OK);
+  EXPECT_EQ(zero_out, 0);
+  // One row of two: REFLECT_101 reads b a b | a b | a b, so each window row
+  // holds three of one and two of the other; all five rows are the same row.
+  const uint8_t two[2] = {10, 90};
+  uint8_t out[2];
+  ASSERT_EQ(median5x5_u8(two, 2, out, 2, 2, 1, 1, MEDIAN_BORDER_REFLECT_101), MEDIAN_OK);
+  EXPECT_EQ(out[0], 10);  // a b [a] b a: three 10s
+  EXPECT_EQ(out[1], 90);  // b a [b] a b: three 90s
+}
+
+// ---- floats ----------------------------------------------------------------
+
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+const float INF = std::numeric_limits<float>::infinity();
+const float DENORMAL = std::numeric_limits<float>::denorm_min();
+
+std::vector<const median::Kernel*> float_kernels() {
+  std::vector<const median::Kernel*> out;
+  for (const median::Kernel& k : median::kernels())
+    if (k.lane == median::Lane::f32 && median::is_supported(k)) out.push_back(&k);
+  for (size_t i = 0; i < emulated512::KERNEL_COUNT; ++i)
+    if (emulated512::KERNELS[i].lane == median::Lane::f32 && median::is_supported(emulated512::KERNELS[i]))
+      out.push_back(&emulated512::KERNELS[i]);
+  return out;
+}
+
+uint32_t bits_of(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, 4);
+  return b;
+}
+
+float from_bits(uint32_t b) {
+  float f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+
+// Windows of 25 values, one image each: a 5 x 5 grey image's centre output
+// sees exactly its 25 pixels.
+std::vector<std::vector<float>> special_windows() {
+  std::vector<std::vector<float>> windows;
+  std::mt19937 rng(5);
+  auto numbers = [&](int n) {
+    std::vector<float> v;
+    for (int i = 0; i < n; ++i) v.push_back(float(int(rng() % 200) - 100) / 3.0f);
+    return v;
+  };
+  // 0, 12, 13 and 25 NaNs among numbers, of either sign and other payloads.
+  for (const int nans : {0, 12, 13, 25}) {
+    std::vector<float> w = numbers(25 - nans);
+    for (int i = 0; i < nans; ++i)
+      w.push_back(i % 3 == 0 ? NaN : i % 3 == 1 ? -NaN : from_bits(0x7FC00000u + uint32_t(i)));
+    windows.push_back(w);
+  }
+  // Infinities as values: 12 of -inf below, 13 of +inf at the median.
+  std::vector<float> w(12, -INF);
+  w.insert(w.end(), 13, INF);
+  windows.push_back(w);
+  // Signed zeros, with -0.0 at the median and with +0.0 there.
+  w.assign(12, -1.0f), w.push_back(-0.0f), w.insert(w.end(), 12, 0.0f);
+  windows.push_back(w);
+  w.assign(12, -0.0f), w.push_back(0.0f), w.insert(w.end(), 12, 1.0f);
+  windows.push_back(w);
+  // Denormals keep their values (nothing is flushed to zero).
+  w.assign(12, 0.0f), w.push_back(DENORMAL), w.insert(w.end(), 12, 2 * DENORMAL);
+  windows.push_back(w);
+  w.assign(12, -2 * DENORMAL), w.push_back(-DENORMAL), w.insert(w.end(), 12, 0.0f);
+  windows.push_back(w);
+  return windows;
+}
+
+TEST(Median5x5, FloatsFollowTheDocumentedOrderInEveryKernel) {
+  std::mt19937 rng(9);
+  for (std::vector<float> window : special_windows()) {
+    const std::vector<float> sorted = [&] {
+      std::vector<float> s = window;
+      std::sort(s.begin(), s.end(), reference::float_less);
+      return s;
+    }();
+    for (int shuffle = 0; shuffle < 4; ++shuffle) {
+      std::shuffle(window.begin(), window.end(), rng);
+      for (const median::Kernel* k : float_kernels()) {
+        std::vector<float> out(25);
+        ASSERT_EQ(median::filter(*k, window.data(), 20, out.data(), 20, 5, 5, 1, MEDIAN_BORDER_ZERO),
+                  MEDIAN_OK);
+        EXPECT_EQ(bits_of(out[12]), bits_of(sorted[12]))
+            << k->name << ": got " << out[12] << ", want " << sorted[12];
+      }
+    }
+  }
+}
+
+// At most 12 NaNs never make a NaN; 13 always do.
+TEST(Median5x5, TwelveNaNsNeverWinThirteenAlwaysDo) {
+  for (const int nans : {12, 13}) {
+    std::vector<float> window(25, 1.0f);
+    for (int i = 0; i < nans; ++i) window[size_t(i * 2 % 25)] = i % 2 ? NaN : -NaN;
+    float out[25];
+    ASSERT_EQ(median5x5_f32(window.data(), 20, out, 20, 5, 5, 1, MEDIAN_BORDER_ZERO), MEDIAN_OK);
+    EXPECT_EQ(std::isnan(out[12]), nans == 13);
+  }
+}
+
+// ---- OpenCV ----------------------------------------------------------------
+
+#ifdef MEDIAN_WITH_OPENCV
+template <class T>
+constexpr median::Lane LANE = std::is_same_v<T, uint8_t>    ? median::Lane::u8
+                              : std::is_same_v<T, uint16_t> ? median::Lane::u16
+                                                            : median::Lane::f32;
+
+// cv::medianBlur(src, dst, 5) replicates the edge; with that border every
+// element, edges included, must be the same, for each depth and channel
+// count it takes.
+template <class T>
+void expect_same_as_opencv(int cv_depth) {
+  std::mt19937 rng(17);
+  for (const int channels : {1, 3, 4})
+    for (const auto& [w, h] : {std::pair{1, 1}, {2, 7}, {37, 29}, {301, 64}}) {
+      cv::Mat src(h, w, CV_MAKETYPE(cv_depth, channels));
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w * channels; ++x) {
+          if constexpr (std::is_same_v<T, float>)
+            src.ptr<float>(y)[x] = float(int(rng() % 2001) - 1000) / 7.0f;
+          else
+            src.ptr<T>(y)[x] = T(rng());
+        }
+      cv::Mat theirs, ours(h, w, src.type());
+      cv::medianBlur(src, theirs, 5);
+      ASSERT_EQ(median::filter(median::fastest_kernel(LANE<T>), src.ptr<T>(0), ptrdiff_t(src.step),
+                               ours.ptr<T>(0), ptrdiff_t(ours.step), w, h, channels,
+                               MEDIAN_BORDER_REPLICATE),
+                MEDIAN_OK);
+      EXPECT_EQ(cv::norm(theirs, ours, cv::NORM_INF), 0) << w << "x" << h << "x" << channels;
+    }
+}
+
+TEST(Median5x5, ReplicateBorderMatchesOpenCVEverywhere) {
+  expect_same_as_opencv<uint8_t>(CV_8U);
+  expect_same_as_opencv<uint16_t>(CV_16U);
+  expect_same_as_opencv<float>(CV_32F);
+}
+#endif
+
+// ---- the choice of kernel --------------------------------------------------
+
+// MEDIAN_KERNEL decides what the entry points run, per lane type: each
+// kernel this processor supports, by name; an unknown or unsupported name
+// is reported and the automatic choice stays.  The choice is made once per
+// process, so each case runs in a child.
+TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneType) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const uint8_t src[64] = {1, 2, 3};
+  auto run_with = [&](const char* value) {
+    setenv("MEDIAN_KERNEL", value, 1);
+    uint8_t dst[64];
+    const int status = median5x5_u8(src, 8, dst, 8, 8, 8, 1, MEDIAN_BORDER_REPLICATE);
+    std::fprintf(stderr, "[%s %s %s]", median::fastest_kernel(median::Lane::u8).name,
+                 median::fastest_kernel(median::Lane::u16).name,
+                 median::fastest_kernel(median::Lane::f32).name);
+    std::exit(status);
+  };
+  std::string automatic[3];
+  for (const median::Kernel& k : median::kernels())
+    if (median::is_supported(k)) automatic[int(k.lane)] = k.name;
+  const std::string all_automatic = automatic[0] + " " + automatic[1] + " " + automatic[2];
+  for (const median::Kernel& k : median::kernels()) {
+    if (!median::is_supported(k)) continue;
+    std::string want[3] = {automatic[0], automatic[1], automatic[2]};
+    want[int(k.lane)] = k.name;
+    EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
+                "^\\[" + want[0] + " " + want[1] + " " + want[2] + "\\]$");
+  }
+  // One name per lane type, in a list.
+  EXPECT_EXIT(run_with("network_portable,rowpair_portable_f32"), ::testing::ExitedWithCode(0),
+              "^\\[network_portable " + automatic[1] + " rowpair_portable_f32\\]$");
+  EXPECT_EXIT(run_with("no_such_kernel"), ::testing::ExitedWithCode(0),
+              "MEDIAN_KERNEL names no kernel called 'no_such_kernel'\n\\[" + all_automatic + "\\]$");
+  for (const median::Kernel& k : median::kernels())
+    if (!median::is_supported(k))
+      EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
+                  "needs " + std::string(k.isa) + ", which this processor lacks; using " +
+                      automatic[int(k.lane)]);
+  // With nothing forced, the last supported kernel of each lane type.
+  EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), "^\\[" + all_automatic + "\\]$");
+}
+
+TEST(KernelChoice, AKernelOfAnotherLaneTypeOrProcessorIsRefused) {
+  const float src[25] = {};
+  float dst[25];
+  const median::Kernel& bytes = median::fastest_kernel(median::Lane::u8);
+  EXPECT_EQ(median::filter(bytes, src, 20, dst, 20, 5, 5, 1, MEDIAN_BORDER_ZERO), MEDIAN_ERROR_KERNEL);
+  for (const median::Kernel& k : median::kernels())
+    if (!median::is_supported(k) && k.lane == median::Lane::f32)
+      EXPECT_EQ(median::filter(k, src, 20, dst, 20, 5, 5, 1, MEDIAN_BORDER_ZERO), MEDIAN_ERROR_KERNEL);
+}
+
+}  // namespace
