@@ -346,6 +346,7 @@ int main(int argc, char** argv) {
   std::vector<Contender> contenders;
   std::vector<const median::Kernel*> skipped;
   for (const median::Kernel& k : median::kernels()) {
+    if (k.lane != median::Lane::u8) continue;
     if (!median::is_supported(k)) {
       skipped.push_back(&k);
       continue;
@@ -476,7 +477,7 @@ int main(int argc, char** argv) {
     std::printf("  \"kernels\": [");
     bool first = true;
     for (const median::Kernel& k : median::kernels()) {
-      if (!median::is_supported(k)) continue;
+      if (k.lane != median::Lane::u8 || !median::is_supported(k)) continue;
       long differing = 0;
       std::string runs;
       for (const Contender& c : contenders) {
