@@ -111,7 +111,7 @@ void BM_MinMaxPeak(benchmark::State& state, int bits) {
   Laps laps;
   for (auto _ : state) {
     laps.start();
-    calibration::minmax_rounds(bits, ROUNDS);
+    calibration::minmax_rounds(bits, median::Lane::u8, ROUNDS);
     laps.stop();
   }
   const double ops_per_s = double(ROUNDS * calibration::MINMAX_OPS_PER_ROUND) / laps.fastest();

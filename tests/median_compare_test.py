@@ -4,7 +4,7 @@
 one-line refusals.  Checks what the program claims against what this
 processor offers (/proc/cpuinfo), not against the program's own tables.
 
-Usage: median_compare_test.py MEDIAN_COMPARE json IMAGE
+Usage: median_compare_test.py MEDIAN_COMPARE json IMAGE DEPTH
        median_compare_test.py MEDIAN_COMPARE refuses PATH
 """
 
@@ -33,8 +33,8 @@ def check(condition, message):
         sys.exit("FAIL: " + message)
 
 
-def json_run(program, image):
-    run = subprocess.run([program, "--json", "--rounds", "1", image],
+def json_run(program, image, depth):
+    run = subprocess.run([program, "--json", "--rounds", "1", "--depth", depth, image],
                          capture_output=True, text=True)
     check(run.returncode == 0, f"exit status {run.returncode}; stderr: {run.stderr}")
     report = json.loads(run.stdout)
@@ -45,14 +45,20 @@ def json_run(program, image):
     names = [k["name"] for k in report["kernels"]]
     skipped = [k["name"] for k in report["skipped"]]
     check(len(set(names + skipped)) == len(names + skipped), f"a kernel listed twice: {names} {skipped}")
-    check("network_avx" in names, "the benchmark's kernel is missing")
+    check(report["depth"] == depth, f"depth {report['depth']}, not {depth}")
+    suffix = {"u8": "", "u16": "_u16", "f32": "_f32"}[depth]
+    check(all(n.endswith(suffix) and (suffix or not n.endswith(("_u16", "_f32"))) for n in names + skipped),
+          f"kernels of another depth listed: {names}")
+    check(report["baseline_kernel"] in names, "the baseline kernel is missing")
     check(report["fastest_kernel"] in names, "the automatic choice is not among the kernels run")
     for k in report["skipped"]:
         check(not has(flags, k["isa"]), f"{k['name']} skipped although the processor has {k['isa']}")
         check(k["reason"], f"{k['name']} skipped without a reason")
     for k in report["kernels"]:
         check(has(flags, k["isa"]), f"{k['name']} ran although the processor lacks {k['isa']}")
-        check(k["identical"] and k["differing_bytes"] == 0, f"{k['name']} differs")
+        check(k["identical"] and k["differing_elements"] == 0, f"{k['name']} differs")
+        check(k["loads_per_vector"] >= 5 and k["stores_per_vector"] >= 1,
+              f"{k['name']}: memory accesses per vector missing")
         check(sorted(r["threads"] for r in k["runs"]) == threads,
               f"{k['name']} ran on {[r['threads'] for r in k['runs']]} threads, not {threads}")
         for r in k["runs"]:
@@ -62,9 +68,16 @@ def json_run(program, image):
     widths = {c["vector_bits"] for c in report["calibration"]}
     check({k["vector_bits"] for k in report["kernels"]} <= widths, "a kernel's width was not calibrated")
     check(report["processor"]["avx512"] == ("avx512bw" in flags), "AVX-512 reported wrongly")
-    if report["opencv"] is not None:
-        for r in report["opencv"]["runs"]:
-            check(r["differing_interior_pixels"] == 0, f"{r['name']} differs")
+    sections = {r["section"] for r in report["runs"]}
+    check("call" in sections, "no call of median5x5 was timed")
+    check(("opencv" in sections) == (report["opencv"] is not None), "OpenCV runs without OpenCV")
+    for r in report["runs"]:
+        check(r["differing_elements"] == 0, f"{r['name']} ({r['channels']} channels) differs")
+    calls = {(r["channels"], r["border"]) for r in report["runs"] if r["section"] == "call"}
+    check({(c, "replicate") for c in (1, 3, 4)} <= calls and
+          {(3, b) for b in ("zero", "replicate", "reflect_101", "reflect")} <= calls,
+          f"calls timed: {sorted(calls)}")
+    check((len(report["border_cost"]) > 0) == (depth == "u8"), "border cost only at 8 bits")
     check(report["all_agree"], "all_agree is false")
 
 
@@ -77,5 +90,5 @@ def refuses(program, path):
 
 
 if __name__ == "__main__":
-    program, mode, path = sys.argv[1:4]
-    {"json": json_run, "refuses": refuses}[mode](program, path)
+    program, mode = sys.argv[1:3]
+    {"json": json_run, "refuses": refuses}[mode](program, *sys.argv[3:])

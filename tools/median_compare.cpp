@@ -1,23 +1,34 @@
 // SPDX-License-Identifier: MIT
 //
-// median_compare: every kernel of the median library that this processor
-// runs, and OpenCV's cv::medianBlur(src, dst, 5) when built with OpenCV, on
-// the user's own image.  Each kernel runs on one thread and on every core;
-// OpenCV runs its default call and row strips spread over every core with
-// cv::parallel_for_.  All of them are timed in turn, round after round, in a
-// rotated order, so a change in the machine's load or clock hits them alike;
-// every figure is the median over the rounds, and every ratio is taken
-// within a round before its median is.
+// median_compare: the median library against itself and against OpenCV's
+// cv::medianBlur(src, dst, 5) on the user's own image, at one depth (8-bit,
+// 16-bit or float; the photo's bytes as they are, times 257, or divided by
+// 255), on one thread and on every core:
 //
-// The bound of a kernel is the rate at which one core retires independent
-// min/max at the kernel's vector width, calibrated before and after every
-// round (the higher counts): % of bound = min/max per 16 bytes x 16-byte
-// groups per second / (calibrated rate x threads).
+//   kernels  every kernel of that depth this processor runs, through the
+//            caller's entry point on the unpadded 3-channel image with the
+//            replicate border, against the calibrated min/max bound at its
+//            vector width, and the speed-up over the 128-bit network;
+//   calls    median5x5_<depth> as a caller makes it, for 3 channels with
+//            every border and for 1 and 4 with the replicate border, against
+//            OpenCV on the same image (its default call, and in row strips
+//            over every core);
+//   border   (8-bit) the call with the replicate border against
+//            median_filter_pass_fastest on a frame padded beforehand: what
+//            building the border inside the sweep costs.
 //
-// Every kernel must give the same bytes as the benchmark's kernel,
-// median_filter_pass, on the whole image.  OpenCV replicates the edge where
-// the library reads zeros, so only pixels at least 2 from every edge are
-// compared with it.  Any difference makes the exit status 1.
+// All of them are timed in turn, round after round, in a rotated order, so a
+// change in the machine's load or clock hits them alike; every figure is the
+// median over the rounds, and every ratio is taken within a round before its
+// median is.  The bound of a kernel is the rate at which one core retires
+// independent min/max of its lane type at its vector width, calibrated
+// before and after every round (the higher counts).
+//
+// Every kernel and call must give the same elements as the 128-bit network
+// with the same border; with the replicate border OpenCV must agree on every
+// element, edges included; and at 8 bits the zero border must give what the
+// benchmark's median_filter_pass gives.  Any difference makes the exit
+// status 1.
 
 #include <IL/il.h>
 #include <omp.h>
@@ -31,6 +42,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,29 +59,37 @@
 
 namespace {
 
-constexpr int RADIUS = 2;  // the window's half-width and the frame's zero border
+using median::Lane;
+
+constexpr int RADIUS = 2;
 constexpr int KSIZE = 2 * RADIUS + 1;
-constexpr int CHANNELS = 3;
 constexpr double GROUP_BYTES = 16;  // min/max counts are per 16 output bytes
 constexpr int DEFAULT_ROUNDS = 7;
 // Time of one contender's turn in a round: long enough that a turn is many
-// calls on small images, short enough that a whole run takes seconds.
-constexpr double MIN_TURN_SECONDS = 0.2;
+// calls on small images, short enough that a whole run takes a minute.
+constexpr double MIN_TURN_SECONDS = 0.15;
 const int WIDTHS[] = {128, 256, 512};
+constexpr int KERNEL_CHANNELS = 3;
+const int CALL_CHANNELS[] = {1, 3, 4};
+const median_border BORDERS[] = {MEDIAN_BORDER_ZERO, MEDIAN_BORDER_REPLICATE,
+                                 MEDIAN_BORDER_REFLECT_101, MEDIAN_BORDER_REFLECT};
+const char* const BORDER_NAMES[] = {"zero", "replicate", "reflect_101", "reflect"};
 
 const char* const USAGE =
-    "Usage: median_compare [--rounds N] [--json] [IMAGE]\n"
+    "Usage: median_compare [--depth u8|u16|f32] [--rounds N] [--json] [IMAGE]\n"
     "\n"
-    "Runs every 5x5 median kernel this processor supports on IMAGE (a JPEG;\n"
-    "input.jpg by default), on one thread and on every core, and OpenCV's\n"
-    "cv::medianBlur where this program was built with OpenCV.  Checks that all\n"
-    "give the same bytes as median_filter_pass (OpenCV: pixels at least 2 from\n"
-    "every edge) and prints, per kernel and thread count, Mpixel/s, the share\n"
-    "of the calibrated min/max bound at its vector width, and the speed-up over\n"
-    "median_filter_pass.\n"
+    "Runs every 5x5 median kernel of one depth that this processor supports on\n"
+    "IMAGE (a JPEG; input.jpg by default), on one thread and on every core,\n"
+    "through the caller's entry point; then median5x5_<depth> for 1, 3 and 4\n"
+    "channels and every border, and OpenCV's cv::medianBlur on the same images\n"
+    "where this program was built with OpenCV.  16-bit and float images are the\n"
+    "photo's bytes times 257 and divided by 255.  Checks that all agree (OpenCV\n"
+    "with the replicate border, on every element) and prints Mpixel/s, the\n"
+    "share of the calibrated min/max bound, speed-ups and ratios.\n"
     "\n"
+    "  --depth D   u8 (default), u16 or f32\n"
     "  --rounds N  alternating rounds to take the medians over (default 7)\n"
-    "  --json      print JSON instead of a Markdown table\n"
+    "  --json      print JSON instead of Markdown tables\n"
     "  --help      print this and exit\n"
     "\n"
     "Exit status: 0 when everything agrees, 1 when the image cannot be loaded\n"
@@ -81,7 +101,10 @@ struct Options {
   std::string path = "input.jpg";
   int rounds = DEFAULT_ROUNDS;
   bool json = false;
+  Lane depth = Lane::u8;
 };
+
+const char* depth_name(Lane lane) { return lane == Lane::u8 ? "u8" : lane == Lane::u16 ? "u16" : "f32"; }
 
 // Median, lowest and highest of one figure over the rounds.
 struct Spread {
@@ -96,23 +119,27 @@ Spread spread_of(std::vector<double> v) {
   return {mid, v.front(), v.back()};
 }
 
+enum class Section { kernel, padded, call, opencv };
+
 struct Contender {
-  Contender(std::string name_, const median::Kernel* kernel_, int vector_bits_, int threads_,
-            std::function<void()> run_, std::function<long()> differences_)
-      : name(std::move(name_)), kernel(kernel_), vector_bits(vector_bits_), threads(threads_),
-        run(std::move(run_)), differences(std::move(differences_)) {}
+  Contender(std::string name_, Section section_, const median::Kernel* kernel_, int channels_,
+            int border_, int threads_, std::function<void()> run_, std::function<long()> differences_)
+      : name(std::move(name_)), section(section_), kernel(kernel_), channels(channels_),
+        border(border_), threads(threads_), run(std::move(run_)), differences(std::move(differences_)) {}
 
   std::string name;
-  const median::Kernel* kernel;  // null for OpenCV
-  int vector_bits;
+  Section section;
+  const median::Kernel* kernel;  // the kernel it runs, where one is known
+  int channels;
+  int border;  // index into BORDERS, or -1
   int threads;
   std::function<void()> run;
-  std::function<long()> differences;  // against the benchmark's kernel, after a run
+  std::function<long()> differences;  // against what it must reproduce, after a run
   int calls_per_turn = 1;
-  long differing = 0;                  // bytes (kernels) or interior pixels (OpenCV)
-  std::vector<double> rate;            // Mpixel/s, one per round
+  long differing = 0;
+  std::vector<double> rate;  // Mpixel/s, one per round
   std::vector<double> percent_of_bound;
-  std::vector<double> speedup;         // over median_filter_pass on as many threads
+  std::vector<double> ratio;  // kernels: over the 128-bit network; calls: over OpenCV
 };
 
 struct Processor {
@@ -147,7 +174,63 @@ double seconds_of(const std::function<void()>& run, int calls) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// A packed image of one depth and channel count, with a buffer for results.
+struct Plane {
+  int channels = 0;
+  std::vector<unsigned char> src, out;
+  size_t row_bytes = 0;
+};
+
+// The photo's RGB bytes as `channels` elements a pixel of the depth: grey is
+// the mean of the three, the fourth channel repeats green.
+template <class T>
+void fill_plane(const uint8_t* rgb, int32_t w, int32_t h, int channels, Plane* plane) {
+  plane->channels = channels;
+  plane->row_bytes = size_t(w) * channels * sizeof(T);
+  plane->src.resize(plane->row_bytes * size_t(h));
+  plane->out.resize(plane->src.size());
+  T* dst = reinterpret_cast<T*>(plane->src.data());
+  for (size_t i = 0; i < size_t(w) * h; ++i) {
+    const uint8_t* p = rgb + 3 * i;
+    const uint8_t grey = uint8_t((p[0] + p[1] + p[2]) / 3);
+    for (int c = 0; c < channels; ++c) {
+      const uint8_t v = channels == 1 ? grey : c < 3 ? p[c] : p[1];
+      if constexpr (std::is_same_v<T, float>)
+        dst[i * channels + c] = float(v) / 255.0f;
+      else
+        dst[i * channels + c] = T(v * (T(~T(0)) / 255));
+    }
+  }
+}
+
+template <class T>
+int filter_plane(const median::Kernel& kernel, Plane* plane, int32_t w, int32_t h,
+                 median_border border, std::vector<unsigned char>* out) {
+  return median::filter(kernel, reinterpret_cast<const T*>(plane->src.data()), ptrdiff_t(plane->row_bytes),
+                        reinterpret_cast<T*>(out->data()), ptrdiff_t(plane->row_bytes), w, h,
+                        plane->channels, border);
+}
+
+int filter_any(Lane lane, const median::Kernel& kernel, Plane* plane, int32_t w, int32_t h,
+               median_border border, std::vector<unsigned char>* out) {
+  switch (lane) {
+    case Lane::u8: return filter_plane<uint8_t>(kernel, plane, w, h, border, out);
+    case Lane::u16: return filter_plane<uint16_t>(kernel, plane, w, h, border, out);
+    case Lane::f32: return filter_plane<float>(kernel, plane, w, h, border, out);
+  }
+  return MEDIAN_ERROR_KERNEL;
+}
+
+long differing_elements(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b,
+                        size_t element) {
+  long n = 0;
+  for (size_t i = 0; i + element <= a.size(); i += element) n += std::memcmp(&a[i], &b[i], element) != 0;
+  return n;
+}
+
 #ifdef MEDIAN_WITH_OPENCV
+int cv_depth(Lane lane) { return lane == Lane::u8 ? CV_8U : lane == Lane::u16 ? CV_16U : CV_32F; }
+
 // OpenCV on horizontal strips, one per thread.  A strip is filtered with the
 // two rows above and below it that its windows need (fewer at the image's
 // edges, where OpenCV's own border applies as in the whole-image call), and
@@ -178,26 +261,14 @@ class StripMedian {
   std::vector<cv::Mat> scratch_;  // kept between calls: no allocation once warm
 };
 
-// Pixels at least RADIUS from every edge where `expected` (w x h x 3 bytes)
-// and OpenCV's `theirs` differ.
-long interior_mismatches(const std::vector<uint8_t>& expected, const cv::Mat& theirs) {
-  const int w = theirs.cols, h = theirs.rows;
-  long bad = 0;
-  for (int y = RADIUS; y < h - RADIUS; ++y) {
-    const uint8_t* a = expected.data() + size_t(y) * w * CHANNELS;
-    const uint8_t* b = theirs.ptr<uint8_t>(y);
-    for (int x = RADIUS; x < w - RADIUS; ++x)
-      bad += std::memcmp(a + x * CHANNELS, b + x * CHANNELS, CHANNELS) != 0;
-  }
-  return bad;
+long differing_from_mat(const std::vector<unsigned char>& expected, const cv::Mat& theirs,
+                        size_t element) {
+  std::vector<unsigned char> flat(expected.size());
+  const size_t row = size_t(theirs.cols) * theirs.channels() * element;
+  for (int y = 0; y < theirs.rows; ++y) std::memcpy(&flat[size_t(y) * row], theirs.ptr(y), row);
+  return differing_elements(expected, flat, element);
 }
 #endif
-
-long differing_bytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  long n = 0;
-  for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
-  return n;
-}
 
 // "rounds" must be a whole number from 1 up.
 bool parse_rounds(const char* text, int* rounds) {
@@ -213,16 +284,34 @@ int parse_options(int argc, char** argv, Options* options) {
   bool have_path = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    auto value_of = [&](const char* option) -> const char* {
+      const size_t n = std::strlen(option);
+      if (arg == option) return i + 1 < argc ? argv[++i] : "";
+      return arg.c_str() + n + 1;  // --option=value
+    };
+    auto is_option = [&](const char* option) {
+      const size_t n = std::strlen(option);
+      return arg == option || (arg.compare(0, n, option) == 0 && arg.size() > n && arg[n] == '=');
+    };
     if (arg == "--help" || arg == "-h") {
       std::fputs(USAGE, stdout);
       return 1;
     } else if (arg == "--json") {
       options->json = true;
-    } else if (arg == "--rounds" || arg.compare(0, 9, "--rounds=") == 0) {
-      const char* value = arg == "--rounds" ? (i + 1 < argc ? argv[++i] : "") : argv[i] + 9;
+    } else if (is_option("--rounds")) {
+      const char* value = value_of("--rounds");
       if (!parse_rounds(value, &options->rounds)) {
         std::fprintf(stderr, "median_compare: --rounds wants a whole number from 1 up, not '%s'\n",
                      value);
+        return 2;
+      }
+    } else if (is_option("--depth")) {
+      const std::string value = value_of("--depth");
+      if (value == "u8") options->depth = Lane::u8;
+      else if (value == "u16") options->depth = Lane::u16;
+      else if (value == "f32") options->depth = Lane::f32;
+      else {
+        std::fprintf(stderr, "median_compare: --depth wants u8, u16 or f32, not '%s'\n", value.c_str());
         return 2;
       }
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
@@ -301,14 +390,27 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The kernel the others are held to and measured against: the widest
+// 128-bit network this processor runs with instructions of its own (AVX's
+// for 8 bits: the benchmark's network).
+const median::Kernel* baseline_kernel(Lane lane) {
+  const median::Kernel* best = nullptr;
+  for (const median::Kernel& k : median::kernels())
+    if (k.lane == lane && k.vector_bits == 128 && std::strncmp(k.name, "network_", 8) == 0 &&
+        std::strcmp(k.isa, "none") != 0 && median::is_supported(k))
+      best = &k;
+  return best ? best : &median::kernels().front();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   if (const int parsed = parse_options(argc, argv, &options)) return parsed == 1 ? 0 : 2;
+  const Lane depth = options.depth;
+  const size_t element = depth == Lane::u8 ? 1 : depth == Lane::u16 ? 2 : 4;
 
-  // Decode the image as the benchmark program does, into the zero-bordered
-  // frame every kernel reads.
+  // Decode the image as the benchmark program does.
   ilInit();
   ILuint image = 0;
   ilGenImages(1, &image);
@@ -321,58 +423,139 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "median_compare: %s: %s\n", options.path.c_str(), cause.c_str());
     return 1;
   }
+  const uint8_t* rgb = ilGetData();
+  // One packed image per channel count, at the chosen depth.
+  Plane planes[std::size(CALL_CHANNELS)];
+  for (size_t i = 0; i < std::size(CALL_CHANNELS); ++i) {
+    if (depth == Lane::u8) fill_plane<uint8_t>(rgb, w, h, CALL_CHANNELS[i], &planes[i]);
+    if (depth == Lane::u16) fill_plane<uint16_t>(rgb, w, h, CALL_CHANNELS[i], &planes[i]);
+    if (depth == Lane::f32) fill_plane<float>(rgb, w, h, CALL_CHANNELS[i], &planes[i]);
+  }
+  auto plane_of = [&](int channels) -> Plane& {
+    for (Plane& p : planes)
+      if (p.channels == channels) return p;
+    return planes[0];
+  };
+  // The benchmark's zero-padded frame (8 bits, 3 channels).
   const int32_t padded_width = w + 2 * RADIUS;
-  const size_t row_bytes = size_t(w) * CHANNELS, padded_row_bytes = size_t(padded_width) * CHANNELS;
-  std::vector<uint8_t> padded(padded_row_bytes * size_t(h + 2 * RADIUS), 0);
-  const uint8_t* pixels = ilGetData();
-  for (int32_t y = 0; y < h; ++y)
-    std::memcpy(&padded[size_t(y + RADIUS) * padded_row_bytes + RADIUS * CHANNELS],
-                pixels + size_t(y) * row_bytes, row_bytes);
-#ifdef MEDIAN_WITH_OPENCV
-  cv::Mat src(h, w, CV_8UC3);  // DevIL's RGB as is: the median treats channels alike
-  std::memcpy(src.data, pixels, row_bytes * size_t(h));
-#endif
+  std::vector<uint8_t> padded;
+  std::vector<uint8_t> padded_out;
+  if (depth == Lane::u8) {
+    const size_t row = size_t(w) * 3, padded_row = size_t(padded_width) * 3;
+    padded.assign(padded_row * size_t(h + 2 * RADIUS), 0);
+    for (int32_t y = 0; y < h; ++y)
+      std::memcpy(&padded[size_t(y + RADIUS) * padded_row + RADIUS * 3], rgb + size_t(y) * row, row);
+    padded_out.resize(row * size_t(h));
+  }
   ilDeleteImages(1, &image);
 
   const int cores = omp_get_num_procs();
   std::vector<int> thread_counts = {1};
   if (cores > 1) thread_counts.push_back(cores);
 
-  // What every kernel must reproduce.
-  const median::Kernel& benchmark_kernel = *median::find_kernel("network_avx");
-  std::vector<uint8_t> expected(row_bytes * size_t(h)), filtered(expected.size());
-  median_filter_pass(h, w, padded_width, padded.data(), expected.data());
+  // What every kernel and call must reproduce, per channel count and border.
+  const median::Kernel& baseline = *baseline_kernel(depth);
+  std::vector<unsigned char> expected[std::size(CALL_CHANNELS)][std::size(BORDERS)];
+  for (size_t c = 0; c < std::size(CALL_CHANNELS); ++c)
+    for (size_t b = 0; b < std::size(BORDERS); ++b) {
+      expected[c][b].resize(planes[c].src.size());
+      filter_any(depth, baseline, &planes[c], w, h, BORDERS[b], &expected[c][b]);
+    }
+  auto expected_of = [&](int channels, int border) -> const std::vector<unsigned char>& {
+    for (size_t c = 0; c < std::size(CALL_CHANNELS); ++c)
+      if (CALL_CHANNELS[c] == channels) return expected[c][border];
+    return expected[0][0];
+  };
+  const int REPLICATE = 1;
 
   std::vector<Contender> contenders;
   std::vector<const median::Kernel*> skipped;
+  auto add = [&](Contender c) { contenders.push_back(std::move(c)); };
+  // Kernels, through the caller's entry point.
   for (const median::Kernel& k : median::kernels()) {
-    if (k.lane != median::Lane::u8) continue;
+    if (k.lane != depth) continue;
     if (!median::is_supported(k)) {
       skipped.push_back(&k);
       continue;
     }
     for (const int threads : thread_counts) {
-      contenders.emplace_back(k.name, &k, k.vector_bits, threads,
-                              [&, pass = k.pass, threads] {
-                                omp_set_num_threads(threads);
-                                pass(h, w, padded_width, padded.data(), filtered.data());
-                              },
-                              [&] { return differing_bytes(filtered, expected); });
+      Plane* plane = &plane_of(KERNEL_CHANNELS);
+      add({k.name, Section::kernel, &k, KERNEL_CHANNELS, REPLICATE, threads,
+           [=, &k] {
+             omp_set_num_threads(threads);
+             filter_any(depth, k, plane, w, h, MEDIAN_BORDER_REPLICATE, &plane->out);
+           },
+           [=, &expected_of] {
+             return differing_elements(plane->out, expected_of(KERNEL_CHANNELS, REPLICATE), element);
+           }});
     }
   }
+  // The padded-frame passes: the benchmark's, and the fastest kernel's.
+  const bool have_benchmark_pass = depth == Lane::u8 && median::is_supported(*median::find_kernel("network_avx"));
+  if (depth == Lane::u8) {
+    for (const int threads : thread_counts) {
+      // The benchmark's frame has a zero border: the zero-border call's result.
+      auto zero_expected = [&] { return differing_elements(padded_out, expected_of(3, 0), 1); };
+      if (have_benchmark_pass)
+        add({"median_filter_pass", Section::padded, median::find_kernel("network_avx"), 3, 0, threads,
+             [&, threads] {
+               omp_set_num_threads(threads);
+               median_filter_pass(h, w, padded_width, padded.data(), padded_out.data());
+             },
+             zero_expected});
+      add({"median_filter_pass_fastest", Section::padded, &median::fastest_kernel(Lane::u8), 3, 0,
+           threads,
+           [&, threads] {
+             omp_set_num_threads(threads);
+             median_filter_pass_fastest(h, w, padded_width, padded.data(), padded_out.data());
+           },
+           zero_expected});
+    }
+  }
+  // The call as a caller makes it, with the automatic choice.
+  const median::Kernel& automatic = median::fastest_kernel(depth);
+  const std::string call_name = std::string("median5x5_") + depth_name(depth);
+  for (const int channels : CALL_CHANNELS)
+    for (int b = 0; b < int(std::size(BORDERS)); ++b) {
+      if (channels != 3 && b != REPLICATE) continue;
+      for (const int threads : thread_counts) {
+        Plane* plane = &plane_of(channels);
+        add({call_name, Section::call, &automatic, channels, b, threads,
+             [=, &automatic] {
+               omp_set_num_threads(threads);
+               filter_any(depth, automatic, plane, w, h, BORDERS[b], &plane->out);
+             },
+             [=, &expected_of] { return differing_elements(plane->out, expected_of(channels, b), element); }});
+      }
+    }
 #ifdef MEDIAN_WITH_OPENCV
   // OpenCV chooses its vectors at run time; OPENCV_CPU_DISABLE=AVX2 holds
   // it to 128 bits.
   const int opencv_bits = cv::checkHardwareSupport(CV_CPU_AVX2) ? 256 : 128;
-  cv::Mat default_out, strip_out(src.size(), src.type());
   cv::setNumThreads(cores);
-  StripMedian strips(src, strip_out, cores);
-  contenders.emplace_back("cv::medianBlur, default call", nullptr, opencv_bits, 1,
-                          [&] { cv::medianBlur(src, default_out, KSIZE); },
-                          [&] { return interior_mismatches(expected, default_out); });
-  if (cores > 1)
-    contenders.emplace_back("cv::medianBlur, row strips", nullptr, opencv_bits, cores,
-                            std::ref(strips), [&] { return interior_mismatches(expected, strip_out); });
+  struct OpenCVImage {
+    cv::Mat src, out, strip_out;
+    std::unique_ptr<StripMedian> strips;
+  };
+  std::vector<std::unique_ptr<OpenCVImage>> cv_images;
+  for (const int channels : CALL_CHANNELS) {
+    Plane& plane = plane_of(channels);
+    auto im = std::make_unique<OpenCVImage>();
+    im->src = cv::Mat(h, w, CV_MAKETYPE(cv_depth(depth), channels), plane.src.data());
+    im->strip_out.create(h, w, im->src.type());
+    im->strips = std::make_unique<StripMedian>(im->src, im->strip_out, cores);
+    OpenCVImage* p = im.get();
+    add({"cv::medianBlur, default call", Section::opencv, nullptr, channels, REPLICATE, 1,
+         [p] { cv::medianBlur(p->src, p->out, KSIZE); },
+         [=, &expected_of] { return differing_from_mat(expected_of(channels, REPLICATE), p->out, element); }});
+    if (cores > 1)
+      add({"cv::medianBlur, row strips", Section::opencv, nullptr, channels, REPLICATE, cores,
+           [p] { (*p->strips)(); },
+           [=, &expected_of] {
+             return differing_from_mat(expected_of(channels, REPLICATE), p->strip_out, element);
+           }});
+    cv_images.push_back(std::move(im));
+  }
 #endif
 
   // Warm up (threads, allocations, caches), check the output, and size each
@@ -386,21 +569,24 @@ int main(int argc, char** argv) {
   std::vector<int> widths;
   for (const int bits : WIDTHS)
     if (calibration::minmax_width_supported(bits)) widths.push_back(bits);
-  std::vector<std::vector<double>> peaks(std::size(WIDTHS));  // Gop/s per width, per round
-  std::vector<double> clock_ghz;                              // per round
   auto width_index = [](int bits) { return bits == 128 ? 0 : bits == 256 ? 1 : 2; };
-  auto baseline_of = [&](int threads) {
-    for (size_t i = 0; i < contenders.size(); ++i)
-      if (contenders[i].kernel == &benchmark_kernel && contenders[i].threads == threads) return i;
-    return size_t(0);
+  std::vector<std::vector<double>> peaks(std::size(WIDTHS));  // Gop/s per width, per round
+  std::vector<double> clock_ghz;
+  auto find = [&](Section section, const median::Kernel* k, const char* name, int channels, int border,
+                  int threads) -> const Contender* {
+    for (const Contender& c : contenders)
+      if (c.section == section && (!k || c.kernel == k) && (!name || c.name == name) &&
+          c.channels == channels && c.border == border && c.threads == threads)
+        return &c;
+    return nullptr;
   };
+  std::vector<double> border_cost[2];  // call / padded fastest pass, per thread count
 
   const double mpixels = double(w) * h / 1e6;
-  const double groups = double(row_bytes) * h / GROUP_BYTES;
   for (int r = 0; r < options.rounds; ++r) {
     if (!options.json) std::fprintf(stderr, "round %d of %d\n", r + 1, options.rounds);
     std::vector<calibration::Bracket> brackets;
-    for (const int bits : widths) brackets.emplace_back(bits);
+    for (const int bits : widths) brackets.emplace_back(bits, depth);
     const double clock_before = calibration::clock_hz_now();
     std::vector<double> seconds(contenders.size());
     // Rotate the order each round, so none always runs first or last.
@@ -415,14 +601,33 @@ int main(int argc, char** argv) {
       peak[width_index(widths[i])] = brackets[i].peak_ops();
       peaks[width_index(widths[i])].push_back(peak[width_index(widths[i])] / 1e9);
     }
+    auto seconds_of_contender = [&](const Contender* c) { return seconds[size_t(c - contenders.data())]; };
     for (size_t i = 0; i < contenders.size(); ++i) {
       Contender& c = contenders[i];
       c.rate.push_back(mpixels / seconds[i]);
-      c.speedup.push_back(seconds[baseline_of(c.threads)] / seconds[i]);
-      if (c.kernel)
-        c.percent_of_bound.push_back(100 * c.kernel->minmax_per_16_bytes * groups / seconds[i] /
-                                     (peak[width_index(c.vector_bits)] * c.threads));
+      if (c.section == Section::kernel) {
+        const double bytes = double(w) * h * c.channels * element;
+        c.percent_of_bound.push_back(100 * c.kernel->minmax_per_16_bytes * bytes / GROUP_BYTES /
+                                     seconds[i] / (peak[width_index(c.kernel->vector_bits)] * c.threads));
+        if (const Contender* base = find(Section::kernel, &baseline, nullptr, c.channels, c.border, c.threads))
+          c.ratio.push_back(seconds_of_contender(base) / seconds[i]);
+      }
+      if (c.section == Section::call) {
+        // Over the faster OpenCV configuration on no more threads.
+        double best = 0;
+        for (const Contender& o : contenders)
+          if (o.section == Section::opencv && o.channels == c.channels && o.threads <= c.threads)
+            best = std::max(best, mpixels / seconds_of_contender(&o));
+        if (best > 0) c.ratio.push_back(c.rate.back() / best);
+      }
     }
+    if (depth == Lane::u8)
+      for (size_t t = 0; t < thread_counts.size(); ++t) {
+        const Contender* call = find(Section::call, nullptr, nullptr, 3, REPLICATE, thread_counts[t]);
+        const Contender* pass =
+            find(Section::padded, nullptr, "median_filter_pass_fastest", 3, 0, thread_counts[t]);
+        if (call && pass) border_cost[t].push_back(seconds_of_contender(pass) / seconds_of_contender(call));
+      }
   }
   // Every contender once more, checked again: a fault that depends on
   // timing between threads may show only in some runs.
@@ -431,38 +636,21 @@ int main(int argc, char** argv) {
     c.differing = std::max(c.differing, c.differences());
   }
 
-  // The library's automatic choice against the faster OpenCV configuration,
-  // on every core, round by round.
-  const median::Kernel& fastest = median::fastest_kernel();
-  std::vector<double> fastest_over_opencv;
-  size_t fastest_index = contenders.size();
-  for (size_t i = 0; i < contenders.size(); ++i)
-    if (contenders[i].kernel == &fastest && contenders[i].threads == thread_counts.back())
-      fastest_index = i;
-  bool have_opencv = false;
-  for (int r = 0; r < options.rounds && fastest_index < contenders.size(); ++r) {
-    double best_opencv = 0;
-    for (const Contender& c : contenders)
-      if (!c.kernel) best_opencv = std::max(best_opencv, c.rate[size_t(r)]);
-    if (best_opencv > 0) {
-      have_opencv = true;
-      fastest_over_opencv.push_back(contenders[fastest_index].rate[size_t(r)] / best_opencv);
-    }
-  }
-
   bool all_agree = true;
   for (const Contender& c : contenders) {
     if (c.differing == 0) continue;
     all_agree = false;
-    std::fprintf(stderr, "median_compare: %s on %d thread%s differs from median_filter_pass in %ld %s\n",
-                 c.name.c_str(), c.threads, c.threads == 1 ? "" : "s", c.differing,
-                 c.kernel ? "bytes" : "pixels at least 2 from every edge");
+    std::fprintf(stderr, "median_compare: %s (%d channel%s, %s border) on %d thread%s differs from %s in %ld elements\n",
+                 c.name.c_str(), c.channels, c.channels == 1 ? "" : "s",
+                 c.border >= 0 ? BORDER_NAMES[c.border] : "no", c.threads, c.threads == 1 ? "" : "s",
+                 c.section == Section::padded ? "the zero-border call" : baseline.name, c.differing);
   }
 
   const Processor cpu = this_processor();
+  const char* const section_names[] = {"kernel", "padded", "call", "opencv"};
   if (options.json) {
-    std::printf("{\n  \"image\": {\"path\": %s, \"width\": %d, \"height\": %d},\n",
-                json_string(options.path).c_str(), w, h);
+    std::printf("{\n  \"image\": {\"path\": %s, \"width\": %d, \"height\": %d},\n  \"depth\": \"%s\",\n",
+                json_string(options.path).c_str(), w, h, depth_name(depth));
     std::printf("  \"processor\": {\"name\": %s, \"family\": %s, \"model\": %s, \"avx512\": %s},\n",
                 json_string(cpu.name).c_str(), json_number(cpu.family).c_str(),
                 json_number(cpu.model).c_str(), cpu.avx512 ? "true" : "false");
@@ -471,53 +659,56 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < widths.size(); ++i)
       std::printf("%s\n    {\"vector_bits\": %d, \"peak_gop_per_s\": %s}", i ? "," : "", widths[i],
                   json_spread(spread_of(peaks[width_index(widths[i])])).c_str());
-    std::printf("\n  ],\n  \"clock_ghz\": %s,\n  \"benchmark_kernel\": %s,\n  \"fastest_kernel\": %s,\n",
-                json_spread(spread_of(clock_ghz)).c_str(), json_string(benchmark_kernel.name).c_str(),
-                json_string(fastest.name).c_str());
+    std::printf("\n  ],\n  \"clock_ghz\": %s,\n  \"baseline_kernel\": %s,\n  \"fastest_kernel\": %s,\n",
+                json_spread(spread_of(clock_ghz)).c_str(), json_string(baseline.name).c_str(),
+                json_string(automatic.name).c_str());
     std::printf("  \"kernels\": [");
     bool first = true;
     for (const median::Kernel& k : median::kernels()) {
-      if (k.lane != median::Lane::u8 || !median::is_supported(k)) continue;
+      if (k.lane != depth || !median::is_supported(k)) continue;
       long differing = 0;
       std::string runs;
       for (const Contender& c : contenders) {
-        if (c.kernel != &k) continue;
+        if (c.section != Section::kernel || c.kernel != &k) continue;
         differing = std::max(differing, c.differing);
         runs += std::string(runs.empty() ? "" : ",") + "\n        {\"threads\": " +
                 std::to_string(c.threads) + ", \"mpixel_per_s\": " + json_spread(spread_of(c.rate)) +
                 ", \"percent_of_bound\": " + json_spread(spread_of(c.percent_of_bound)) +
-                ", \"speedup\": " + json_spread(spread_of(c.speedup)) + "}";
+                ", \"speedup\": " + json_spread(spread_of(c.ratio)) + "}";
       }
       std::printf("%s\n    {\"name\": %s, \"isa\": %s, \"vector_bits\": %d, "
-                  "\"minmax_per_16_bytes\": %.4g, \"identical\": %s, \"differing_bytes\": %ld,\n"
+                  "\"minmax_per_16_bytes\": %.4g, \"loads_per_vector\": %.4g, "
+                  "\"stores_per_vector\": %.4g, \"identical\": %s, \"differing_elements\": %ld,\n"
                   "      \"runs\": [%s\n      ]}",
                   first ? "" : ",", json_string(k.name).c_str(), json_string(k.isa).c_str(),
-                  k.vector_bits, k.minmax_per_16_bytes, differing == 0 ? "true" : "false",
-                  differing, runs.c_str());
+                  k.vector_bits, k.minmax_per_16_bytes, k.loads_per_vector, k.stores_per_vector,
+                  differing == 0 ? "true" : "false", differing, runs.c_str());
       first = false;
     }
     std::printf("\n  ],\n  \"skipped\": [");
     for (size_t i = 0; i < skipped.size(); ++i)
       std::printf("%s\n    {\"name\": %s, \"isa\": %s, \"reason\": %s}", i ? "," : "",
                   json_string(skipped[i]->name).c_str(), json_string(skipped[i]->isa).c_str(),
-                  json_string(std::string("needs ") + skipped[i]->isa +
-                              ", which this processor lacks").c_str());
-    std::printf("\n  ],\n  \"opencv\": ");
-#ifdef MEDIAN_WITH_OPENCV
-    std::printf("{\"version\": %s, \"vector_bits\": %d, \"runs\": [", json_string(CV_VERSION).c_str(),
-                opencv_bits);
+                  json_string(std::string("needs ") + skipped[i]->isa + ", which this processor lacks").c_str());
+    std::printf("\n  ],\n  \"runs\": [");
     first = true;
     for (const Contender& c : contenders) {
-      if (c.kernel) continue;
-      std::printf("%s\n      {\"name\": %s, \"threads\": %d, \"mpixel_per_s\": %s, \"speedup\": %s, "
-                  "\"differing_interior_pixels\": %ld}",
-                  first ? "" : ",", json_string(c.name).c_str(), c.threads,
-                  json_spread(spread_of(c.rate)).c_str(), json_spread(spread_of(c.speedup)).c_str(),
-                  c.differing);
+      if (c.section == Section::kernel) continue;
+      std::printf("%s\n    {\"section\": \"%s\", \"name\": %s, \"channels\": %d, \"border\": %s, "
+                  "\"threads\": %d, \"mpixel_per_s\": %s, \"over_opencv\": %s, \"differing_elements\": %ld}",
+                  first ? "" : ",", section_names[int(c.section)], json_string(c.name).c_str(), c.channels,
+                  c.border >= 0 ? json_string(BORDER_NAMES[c.border]).c_str() : "null", c.threads,
+                  json_spread(spread_of(c.rate)).c_str(),
+                  c.ratio.empty() ? "null" : json_spread(spread_of(c.ratio)).c_str(), c.differing);
       first = false;
     }
-    std::printf("\n    ], \"fastest_kernel_over_faster_opencv\": %s}",
-                json_spread(spread_of(fastest_over_opencv)).c_str());
+    std::printf("\n  ],\n  \"border_cost\": [");
+    for (size_t t = 0; t < thread_counts.size() && depth == Lane::u8; ++t)
+      std::printf("%s\n    {\"threads\": %d, \"call_over_padded_pass\": %s}", t ? "," : "",
+                  thread_counts[t], json_spread(spread_of(border_cost[t])).c_str());
+    std::printf("\n  ],\n  \"opencv\": ");
+#ifdef MEDIAN_WITH_OPENCV
+    std::printf("{\"version\": %s, \"vector_bits\": %d}", json_string(CV_VERSION).c_str(), opencv_bits);
 #else
     std::printf("null");
 #endif
@@ -525,52 +716,72 @@ int main(int argc, char** argv) {
     return all_agree ? 0 : 1;
   }
 
-  std::printf("Image: %s, %dx%d, on %s (family %s, model %s, %s), %d core%s; median of %d "
+  std::printf("Image: %s, %dx%d, %s, on %s (family %s, model %s, %s), %d core%s; median of %d "
               "alternating round%s (lowest..highest).\n",
-              base_name(options.path).c_str(), w, h, cpu.name.c_str(), cpu.family.c_str(),
-              cpu.model.c_str(), cpu.avx512 ? "AVX-512" : "no AVX-512", cores, cores == 1 ? "" : "s",
-              options.rounds, options.rounds == 1 ? "" : "s");
+              base_name(options.path).c_str(), w, h,
+              depth == Lane::u8 ? "8-bit" : depth == Lane::u16 ? "16-bit (bytes x 257)" : "float (bytes / 255)",
+              cpu.name.c_str(), cpu.family.c_str(), cpu.model.c_str(),
+              cpu.avx512 ? "AVX-512" : "no AVX-512", cores, cores == 1 ? "" : "s", options.rounds,
+              options.rounds == 1 ? "" : "s");
   const double ghz = spread_of(clock_ghz).median;
-  std::printf("Calibrated min/max per core, at %.2f GHz:", ghz);
+  std::printf("Calibrated %s min/max per core, at %.2f GHz:",
+              depth == Lane::u8 ? "byte" : depth == Lane::u16 ? "16-bit" : "32-bit", ghz);
   for (size_t i = 0; i < widths.size(); ++i) {
     const double gops = spread_of(peaks[width_index(widths[i])]).median;
     std::printf("%s %d-bit %.2f Gop/s (%.1f per cycle)", i ? "," : "", widths[i], gops, gops / ghz);
   }
-  std::printf(".\n\n");
+  std::printf(".\n\nEvery kernel through the caller's call, 3 channels, replicate border:\n\n");
 
-  std::vector<std::vector<std::string>> rows = {{"Kernel", "Bits", "Min/max per 16 B", "Threads",
-                                                 "Mpixel/s", "Spread", "% of bound",
-                                                 "Speed-up"}};
+  std::vector<std::vector<std::string>> rows = {{"Kernel", "Bits", "Min/max per 16 B", "Loads, stores per vector",
+                                                 "Threads", "Mpixel/s", "Spread", "% of bound", "Speed-up"}};
   for (const Contender& c : contenders) {
+    if (c.section != Section::kernel) continue;
     const Spread rate = spread_of(c.rate);
-    rows.push_back({c.name,
-                    std::to_string(c.vector_bits),
-                    c.kernel ? format("%.2f", c.kernel->minmax_per_16_bytes) : "–",
+    rows.push_back({c.name, std::to_string(c.kernel->vector_bits),
+                    format("%.2f", c.kernel->minmax_per_16_bytes),
+                    format("%.1f", c.kernel->loads_per_vector) + ", " + format("%.1f", c.kernel->stores_per_vector),
                     std::to_string(c.threads), format("%.1f", rate.median),
                     format("%.1f", rate.lowest) + ".." + format("%.1f", rate.highest),
-                    c.kernel ? format("%.1f %%", spread_of(c.percent_of_bound).median) : "–",
-                    format("%.2f", spread_of(c.speedup).median)});
+                    format("%.1f %%", spread_of(c.percent_of_bound).median),
+                    format("%.2f", spread_of(c.ratio).median)});
   }
-  print_table(rows, {false, true, true, true, true, true, true, true});
-  std::printf("\n%% of bound: min/max per 16 B x 16-byte groups per second / (calibrated rate at "
-              "that width x threads).  Speed-up: over median_filter_pass on as many threads, "
-              "round by round.\n");
-#ifdef MEDIAN_WITH_OPENCV
-  std::printf("OpenCV %s, its median on %d-bit vectors; its default call runs on one thread.\n",
-              CV_VERSION, opencv_bits);
-#endif
+  print_table(rows, {false, true, true, true, true, true, true, true, true});
+  std::printf("\n%% of bound: min/max per 16 B x 16-byte groups per second / (calibrated rate at that "
+              "width x threads).  Speed-up: over %s on as many threads, round by round.  Loads and "
+              "stores per output vector as the sweep's code makes them (spills not counted).\n",
+              baseline.name);
   for (const median::Kernel* k : skipped)
     std::printf("Skipped %s: needs %s, which this processor lacks.\n", k->name, k->isa);
-  std::printf("median_filter_pass_fastest runs %s here.", fastest.name);
-  if (have_opencv)
-    std::printf("  On %d thread%s it runs %.2f× the faster OpenCV configuration.", thread_counts.back(),
-                thread_counts.back() == 1 ? "" : "s", spread_of(fastest_over_opencv).median);
-  std::printf("\n%s\n", all_agree ? "Every kernel gives the same bytes as median_filter_pass"
+
+  std::printf("\nThe call as a caller makes it (%s runs %s here), and OpenCV on the same images:\n\n",
+              call_name.c_str(), automatic.name);
+  rows = {{"Call", "Channels", "Border", "Threads", "Mpixel/s", "Spread", "× OpenCV"}};
+  for (const Contender& c : contenders) {
+    if (c.section == Section::kernel) continue;
+    const Spread rate = spread_of(c.rate);
+    rows.push_back({c.section == Section::padded ? c.name + " (padded frame)" : c.name,
+                    std::to_string(c.channels), c.border >= 0 ? BORDER_NAMES[c.border] : "–",
+                    std::to_string(c.threads), format("%.1f", rate.median),
+                    format("%.1f", rate.lowest) + ".." + format("%.1f", rate.highest),
+                    c.ratio.empty() ? "–" : format("%.2f", spread_of(c.ratio).median)});
+  }
+  print_table(rows, {false, true, false, true, true, true, true});
+  std::printf("\n× OpenCV: over the faster OpenCV configuration on no more threads, same channels, round by round.\n");
 #ifdef MEDIAN_WITH_OPENCV
-                                    "; OpenCV agrees on every pixel at least 2 from every edge."
-#else
-                                    "."
+  std::printf("OpenCV %s, its median on %d-bit vectors, replicating the edge; its default call runs on one "
+              "thread.\n", CV_VERSION, opencv_bits);
 #endif
-                                  : "Results differ: see the messages above.");
+  if (depth == Lane::u8)
+    for (size_t t = 0; t < thread_counts.size(); ++t)
+      std::printf("Border cost, %d thread%s: the call with the replicate border runs at %.1f %% of "
+                  "median_filter_pass_fastest on a frame padded beforehand.\n",
+                  thread_counts[t], thread_counts[t] == 1 ? "" : "s", 100 * spread_of(border_cost[t]).median);
+  std::printf("%s\n", all_agree ? "Every kernel and call gives the same elements as the 128-bit network"
+#ifdef MEDIAN_WITH_OPENCV
+                                  "; OpenCV agrees on every element with the replicate border."
+#else
+                                  "."
+#endif
+                                : "Results differ: see the messages above.");
   return all_agree ? 0 : 1;
 }

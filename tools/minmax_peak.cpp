@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 //
-// Choosing the round loop for a width and timing it.  Built with the
-// project's baseline flags; the loops themselves live in minmax_rounds_*.cpp.
+// Choosing the round loop for a width and lane type and timing it.  Built
+// for the processor baseline; the loops themselves live in
+// minmax_rounds_*.cpp.
 
 #include "minmax_peak.h"
 
@@ -13,9 +14,10 @@
 
 namespace calibration {
 
-void minmax_rounds_avx(int64_t rounds);
-void minmax_rounds_avx2(int64_t rounds);
-void minmax_rounds_avx512bw(int64_t rounds);
+void minmax_rounds_sse(int lane, int64_t rounds);
+void minmax_rounds_avx(int lane, int64_t rounds);
+void minmax_rounds_avx2(int lane, int64_t rounds);
+void minmax_rounds_avx512bw(int lane, int64_t rounds);
 
 namespace {
 
@@ -34,26 +36,34 @@ bool minmax_width_supported(int vector_bits) {
   return false;
 }
 
-void minmax_rounds(int vector_bits, int64_t rounds) {
+void minmax_rounds(int vector_bits, Lane lane, int64_t rounds) {
+  const int l = int(lane);
   switch (vector_bits) {
-    case 128: minmax_rounds_avx(rounds); return;
-    case 256: minmax_rounds_avx2(rounds); return;
-    case 512: minmax_rounds_avx512bw(rounds); return;
+    case 128:
+      __builtin_cpu_init();
+      if (__builtin_cpu_supports("avx"))
+        minmax_rounds_avx(l, rounds);
+      else
+        minmax_rounds_sse(__builtin_cpu_supports("sse4.1") ? l : 0, rounds);
+      return;
+    case 256: minmax_rounds_avx2(l, rounds); return;
+    case 512: minmax_rounds_avx512bw(l, rounds); return;
     default: std::abort();  // a caller's error: only the three widths exist
   }
 }
 
-double timed_minmax_ops(int vector_bits, int64_t rounds) {
+double timed_minmax_ops(int vector_bits, Lane lane, int64_t rounds) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  minmax_rounds(vector_bits, rounds);
+  minmax_rounds(vector_bits, lane, rounds);
   const std::chrono::duration<double> s = Clock::now() - start;
   return double(rounds * MINMAX_OPS_PER_ROUND) / s.count();
 }
 
-double minmax_peak_now(int vector_bits) {
+double minmax_peak_now(int vector_bits, Lane lane) {
   double best = 0;
-  for (int i = 0; i < BURSTS; ++i) best = std::max(best, timed_minmax_ops(vector_bits, BURST_ROUNDS));
+  for (int i = 0; i < BURSTS; ++i)
+    best = std::max(best, timed_minmax_ops(vector_bits, lane, BURST_ROUNDS));
   return best;
 }
 
@@ -82,6 +92,6 @@ double clock_hz_now() {
   return best;
 }
 
-double Bracket::peak_ops() const { return std::max(before_, minmax_peak_now(bits_)); }
+double Bracket::peak_ops() const { return std::max(before_, minmax_peak_now(bits_, lane_)); }
 
 }  // namespace calibration

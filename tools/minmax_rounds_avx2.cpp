@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 //
-// The 256-bit timing loop, built with -mavx2.  Called only when
-// minmax_width_supported(256).
+// The 256-bit timing loops, built with -mavx2.  Called only for a width and
+// lane type minmax_supported says are there.
 
 #include <cstdint>
 
@@ -9,8 +9,11 @@
 
 namespace calibration {
 
-void minmax_rounds_avx2(int64_t rounds) {
-  if (rounds > 0) MINMAX_ROUNDS_ASM(y, rounds);
+void minmax_rounds_avx2(int lane, int64_t rounds) {
+  if (rounds <= 0) return;
+  if (lane == 0) MINMAX_ROUNDS_ASM(y, "vpminub", "vpmaxub", rounds);
+  else if (lane == 1) MINMAX_ROUNDS_ASM(y, "vpminuw", "vpmaxuw", rounds);
+  else MINMAX_ROUNDS_ASM(y, "vpminsd", "vpmaxsd", rounds);
 }
 
 }  // namespace calibration
