@@ -25,6 +25,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +94,23 @@ struct Image {
   // For MEDIAN_BORDER_ZERO: a row of zeros, readable from element
   // -RADIUS * step to width + RADIUS * step - 1.
   const T* zero_row;
+  // Where elements -RADIUS * step .. -1 and width .. width + RADIUS * step - 1
+  // of a row read, by the border: an element of the row, or -1 for zero.
+  ptrdiff_t left[RADIUS * MAX_CHANNELS], right[RADIUS * MAX_CHANNELS];
 };
+
+// Fills image->left and image->right.
+template <class T>
+void map_edges(Image<T>* image) {
+  const ptrdiff_t step = image->step, reach = RADIUS * step;
+  for (ptrdiff_t k = 0; k < reach; ++k)
+    for (const bool right : {false, true}) {
+      const ptrdiff_t j = right ? image->width + k : k - reach;
+      const ptrdiff_t pixel = floor_div(j, step), channel = j - pixel * step;
+      const int32_t mapped = border_index(pixel, image->w, image->border);
+      (right ? image->right : image->left)[k] = mapped < 0 ? -1 : mapped * step + channel;
+    }
+}
 
 // The column regions of every output row.
 struct Columns {
@@ -170,28 +187,30 @@ class Worker {
     return source_row(mapped);
   }
 
-  // Elements j0 .. j0 + count - 1 of input row `row` (element 0 at `row`),
-  // the border filled in beyond the image; beyond the window's reach (only
-  // a row narrower than a vector has such elements) zeros.
+  // Element j of input row `row` (element 0 at `row`) for j outside the
+  // image: the border's, or zero beyond the window's reach (only a row
+  // narrower than a vector reads there).
+  T outside(const T* row, ptrdiff_t j) const {
+    const ptrdiff_t width = image_.width, reach = RADIUS * image_.step;
+    ptrdiff_t mapped = -1;
+    if (image_.border != PADDED_FRAME && j >= -reach && j < width + reach)
+      mapped = j < 0 ? image_.left[j + reach] : image_.right[j - width];
+    T value{};
+    if (mapped >= 0) std::memcpy(&value, row + mapped, sizeof(T));
+    return value;
+  }
+
+  // Elements j0 .. j0 + count - 1 of input row `row`: a copy of what is in
+  // memory, the border beyond it.
   void fill(T* out, const T* row, ptrdiff_t j0, ptrdiff_t count) const {
-    const ptrdiff_t width = image_.width, step = image_.step, reach = RADIUS * step;
+    const ptrdiff_t width = image_.width, reach = RADIUS * image_.step;
     const bool padded = image_.border == PADDED_FRAME;
-    const ptrdiff_t readable_first = padded ? -reach : 0;
-    const ptrdiff_t readable_end = padded ? width + reach : width;
-    const ptrdiff_t first = j0 > readable_first ? j0 : readable_first;
-    const ptrdiff_t end = j0 + count < readable_end ? j0 + count : readable_end;
-    if (first < end) std::memcpy(out + (first - j0), row + first, size_t(end - first) * sizeof(T));
-    for (ptrdiff_t k = 0; k < count; ++k) {
-      const ptrdiff_t j = j0 + k;
-      if (j >= first && j < end) continue;
-      T value{};
-      if (!padded && j >= -reach && j < width + reach) {
-        const ptrdiff_t pixel = floor_div(j, step), channel = j - pixel * step;
-        const int32_t mapped = border_index(pixel, image_.w, image_.border);
-        if (mapped >= 0) std::memcpy(&value, row + mapped * step + channel, sizeof(T));
-      }
-      out[k] = value;
-    }
+    const ptrdiff_t j_end = j0 + count;
+    const ptrdiff_t first = std::max(j0, padded ? -reach : ptrdiff_t(0));
+    const ptrdiff_t end = std::max(first, std::min(j_end, padded ? width + reach : width));
+    for (ptrdiff_t j = j0; j < first; ++j) out[j - j0] = outside(row, j);
+    std::memcpy(out + (first - j0), row + first, size_t(end - first) * sizeof(T));
+    for (ptrdiff_t j = end; j < j_end; ++j) out[j - j0] = outside(row, j);
   }
 
   // Output rows y0 .. y0 + rows - 1.
@@ -357,7 +376,7 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
   T* const buffer = total ? static_cast<T*>(std::calloc(total / sizeof(T), sizeof(T))) : nullptr;
   if (total && !buffer) return MEDIAN_ERROR_OUT_OF_MEMORY;
 
-  const Image<T> image{src,
+  Image<T> image{src,
                        src_stride / ptrdiff_t(sizeof(T)),
                        dst,
                        dst_stride / ptrdiff_t(sizeof(T)),
@@ -367,7 +386,10 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
                        elements,
                        border,
                        in_place,
-                       zero_elements ? buffer + reach : nullptr};
+                       zero_elements ? buffer + reach : nullptr,
+                       {},
+                       {}};
+  map_edges(&image);
   run_threads(image, code, threads, in_place ? buffer + zero_elements : nullptr, rows_per_thread);
   std::free(buffer);
   return MEDIAN_OK;
@@ -395,7 +417,9 @@ void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_wi
                              ptrdiff_t(w) * CHANNELS,
                              PADDED_FRAME,
                              false,
-                             nullptr};
+                             nullptr,
+                             {},
+                             {}};
   run_threads<uint8_t>(image, code, omp_get_max_threads(), nullptr, 0);
 }
 
