@@ -8,13 +8,16 @@
 // cycles per group = seconds per group per thread x the clock, itself
 // measured by a chain of dependent additions.
 //
-//   BM_MinMaxPeak/bits:N        the calibration at each width this processor
-//                               runs: independent min/max, no memory
+//   BM_MinMaxPeak/bits:N/lane:L the calibration at each width this processor
+//                               runs, for each lane type's min/max
+//                               (u8, u16, and i32 for the float keys):
+//                               independent min/max, no memory
 //   BM_NetworkInL1              loads, network and store of one 128-bit group,
 //                               on a few rows that stay in L1: the benchmark's
 //                               kernel alone
-//   BM_KernelInL1/K             kernel K's whole pass on one thread over a
-//                               frame small enough to stay in L1
+//   BM_KernelInL1/K             kernel K's band function (every lane type)
+//                               on one thread over rows small enough to stay
+//                               in L1
 //   BM_Pass/w/h/threads         median_filter_pass on a w x h frame, and its
 //                               speed-up over one thread
 //   BM_Pass/K/w/h/threads       the same for every other kernel K
@@ -35,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "median/kernel_code.h"
 #include "median/median_filter.h"
 #include "median/ops_avx.h"
 #include "median/sweep.h"
@@ -61,7 +65,8 @@ double seconds_since(Clock::time_point start) {
 // work can only make either low).
 class Bounds {
  public:
-  explicit Bounds(int bits) : peak_(bits), clock_before_(calibration::clock_hz_now()) {}
+  explicit Bounds(int bits, median::Lane lane = median::Lane::u8)
+      : peak_(bits, lane), clock_before_(calibration::clock_hz_now()) {}
   double peak_ops() const { return peak_.peak_ops(); }
   double clock_hz() const { return std::max(clock_before_, calibration::clock_hz_now()); }
 
@@ -106,12 +111,12 @@ class Laps {
 // other benchmark, since other processes (on this core, or on its sibling
 // hardware thread) only ever slow a burst down; and the clock that turns it
 // into operations per cycle.
-void BM_MinMaxPeak(benchmark::State& state, int bits) {
+void BM_MinMaxPeak(benchmark::State& state, int bits, median::Lane lane) {
   constexpr int64_t ROUNDS = 20000;
   Laps laps;
   for (auto _ : state) {
     laps.start();
-    calibration::minmax_rounds(bits, median::Lane::u8, ROUNDS);
+    calibration::minmax_rounds(bits, lane, ROUNDS);
     laps.stop();
   }
   const double ops_per_s = double(ROUNDS * calibration::MINMAX_OPS_PER_ROUND) / laps.fastest();
@@ -153,36 +158,64 @@ void BM_NetworkInL1(benchmark::State& state) {
   report_groups(state, bounds, OPS_PER_GROUP, GROUPS * SWEEPS, laps.median(), 1);
 }
 
-// A kernel's whole pass on one thread, again and again, over a frame that
-// stays in L1 with its output (128 x 32 pixels: 14 KB in, 12 KB out): the
-// kernel with its row setup and its call, without the memory traffic of a
-// photo.  One iteration is 64 passes.
-void BM_KernelInL1(benchmark::State& state, const median::Kernel* kernel) {
+// The elements of one lane type for random bytes, in the order of the bytes.
+template <class T>
+std::vector<T> elements_of(const std::vector<uint8_t>& bytes) {
+  std::vector<T> out(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i)
+    out[i] = std::is_same_v<T, float> ? T(bytes[i]) / 255 : T(bytes[i] * (sizeof(T) == 2 ? 257 : 1));
+  return out;
+}
+
+// A kernel's band function alone on one thread, again and again, on rows
+// that stay in L1 with their output: 32 output rows of 128 pixels of 3
+// channels (12 KB in and out at 8 bits, 48 KB at float), in bands of the
+// kernel's own height, read from rows that hold the border already.  What
+// the kernel does without the memory traffic of a photo or the caller's
+// edges.  One iteration is 64 passes over the rows.
+template <class T>
+void kernel_in_l1(benchmark::State& state, const median::Kernel* kernel) {
   constexpr int W = 128, H = 32, PASSES = 64;
-  constexpr int PADDED_WIDTH = W + 2 * BORDER;
-  const std::vector<uint8_t> padded = random_bytes(size_t(PADDED_WIDTH) * (H + 2 * BORDER) * CHANNELS);
-  std::vector<uint8_t> filtered(size_t(W) * H * CHANNELS);
-  const int saved_threads = omp_get_max_threads();
-  omp_set_num_threads(1);
-  kernel->pass(H, W, PADDED_WIDTH, padded.data(), filtered.data());  // warm the caches
-  const Bounds bounds(kernel->vector_bits);
+  constexpr ptrdiff_t WIDTH = ptrdiff_t(W) * CHANNELS, STRIDE = WIDTH + 2 * BORDER * CHANNELS;
+  const std::vector<T> image = elements_of<T>(random_bytes(size_t(STRIDE) * (H + 2 * BORDER)));
+  std::vector<T> filtered(size_t(WIDTH) * H);
+  std::vector<const T*> in(H + 2 * BORDER);
+  std::vector<T*> out(H);
+  for (int r = 0; r < H + 2 * BORDER; ++r) in[size_t(r)] = image.data() + r * STRIDE;
+  for (int r = 0; r < H; ++r) out[size_t(r)] = filtered.data() + r * WIDTH;
+  const median::detail::BandFunction<T> band = median::detail::band_function<T>(*kernel->code);
+  const int32_t band_rows = kernel->code->band_rows;
+  auto pass = [&] {
+    for (int32_t first = 0; first < H; first += band_rows)
+      band({in.data() + first, out.data() + first, std::min(band_rows, H - first), WIDTH, CHANNELS, false});
+  };
+  pass();  // warm the caches
+  const Bounds bounds(kernel->vector_bits, kernel->lane);
   Laps laps;
   for (auto _ : state) {
     laps.start();
     for (int i = 0; i < PASSES; ++i) {
-      kernel->pass(H, W, PADDED_WIDTH, padded.data(), filtered.data());
+      pass();
       benchmark::ClobberMemory();
     }
     laps.stop();
   }
-  omp_set_num_threads(saved_threads);
   const double seconds = laps.median() / PASSES;
-  report_groups(state, bounds, kernel->minmax_per_16_bytes, double(W) * H * CHANNELS / GROUP_BYTES,
-                seconds, 1);
+  report_groups(state, bounds, kernel->minmax_per_16_bytes,
+                double(WIDTH) * H * sizeof(T) / GROUP_BYTES, seconds, 1);
   state.counters["Mpixel/s"] = double(W) * H / 1e6 / seconds;
   // What the report needs to say about the kernel beside its figures.
   state.counters["vector_bits"] = kernel->vector_bits;
   state.counters["minmax/16B"] = kernel->minmax_per_16_bytes;
+  state.counters["lane"] = int(kernel->lane);
+}
+
+void BM_KernelInL1(benchmark::State& state, const median::Kernel* kernel) {
+  switch (kernel->lane) {
+    case median::Lane::u8: return kernel_in_l1<uint8_t>(state, kernel);
+    case median::Lane::u16: return kernel_in_l1<uint16_t>(state, kernel);
+    case median::Lane::f32: return kernel_in_l1<float>(state, kernel);
+  }
 }
 
 // One complete pass over a w x h image on `threads` threads, the way the
@@ -239,8 +272,11 @@ constexpr Frame FRAMES[] = {{5312, 2988, 20}, {1920, 1080, 100}};
 void register_all() {
   for (const int bits : {128, 256, 512}) {
     if (!calibration::minmax_width_supported(bits)) continue;
-    benchmark::RegisterBenchmark(("BM_MinMaxPeak/bits:" + std::to_string(bits)).c_str(),
-                                 BM_MinMaxPeak, bits);
+    for (const auto& [lane, name] : {std::pair{median::Lane::u8, "u8"}, {median::Lane::u16, "u16"},
+                                     {median::Lane::f32, "f32"}})
+      benchmark::RegisterBenchmark(
+          ("BM_MinMaxPeak/bits:" + std::to_string(bits) + "/lane:" + name).c_str(), BM_MinMaxPeak,
+          bits, lane);
   }
   benchmark::RegisterBenchmark("BM_NetworkInL1", BM_NetworkInL1);
 
@@ -256,9 +292,11 @@ void register_all() {
   }
   for (const median::Kernel* k : runnable)
     benchmark::RegisterBenchmark(("BM_KernelInL1/" + std::string(k->name)).c_str(), BM_KernelInL1, k);
-  // The benchmark's kernel keeps its rows' names: BM_Pass/w:.../h:.../threads:...
+  // The 8-bit kernels' passes on a padded frame; the benchmark's kernel keeps
+  // its rows' names: BM_Pass/w:.../h:.../threads:...
   for (const Frame& frame : FRAMES)
     for (const median::Kernel* k : runnable) {
+      if (!k->pass) continue;
       const std::string name = k->pass == &median_filter_pass ? "BM_Pass"
                                                                 : "BM_Pass/" + std::string(k->name);
       benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name.c_str(), BM_Pass, k);

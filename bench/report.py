@@ -2,15 +2,18 @@
 # SPDX-License-Identifier: MIT
 """Turns one run of the benchmarks into the README's performance section.
 
-Reads the JSON of median_filter_bench (several repetitions) and the Markdown
-tables printed by median_compare (OpenCV free to choose its vectors, and held
-to 128 bits), writes into OUT_DIR:
+Reads the JSON of median_filter_bench (several repetitions), the table of
+memory accesses per output vector (memory_accesses.py), and the Markdown
+printed by median_compare at 8 bits (OpenCV free to choose its vectors, and
+held to 128 bits), 16 bits and float, and optionally the Python module's
+table (python_bench.py); writes into OUT_DIR:
   performance.md       the section: machine, date, command, tables
   thread_scaling.png   Mpixel/s per thread count (gnuplot), for the
                        benchmark's kernel and the fastest one
 and puts performance.md into README.md between the two marker lines.
 
-Usage: report.py BENCH_JSON COMPARE_MD COMPARE_128_MD OUT_DIR README COMMAND
+Usage: report.py BENCH_JSON MEMORY_MD OUT_DIR README COMMAND
+                 COMPARE_U8 COMPARE_U8_128 COMPARE_U16 COMPARE_F32 [PYTHON_MD]
 """
 
 import json
@@ -97,6 +100,9 @@ def pass_table(found):
     return rows
 
 
+LANES = ["8-bit", "16-bit", "float"]
+
+
 def kernel_tables(runs, found, benchmark_kernel):
     """The in-L1 table and the whole-frame table of every kernel."""
     in_l1, shape = [], {}
@@ -105,8 +111,9 @@ def kernel_tables(runs, found, benchmark_kernel):
             continue
         kernel = name.split("/")[1]
         bits, ops = counters["vector_bits"][0], counters["minmax/16B"][0]
+        lane = LANES[int(counters["lane"][0])]
         shape[kernel] = (bits, ops)
-        in_l1.append(f"| {kernel} | {bits:g} | {ops:g} | {spread(counters['Mpixel/s'], '{:.1f}')} | "
+        in_l1.append(f"| {kernel} | {lane} | {bits:g} | {ops:g} | {spread(counters['Mpixel/s'], '{:.1f}')} | "
                      f"{spread(counters['cycles/group'], '{:.1f}')} | "
                      f"{percent(counters['efficiency'])} |")
     frames = []
@@ -155,23 +162,32 @@ def plot(found, fastest, benchmark_kernel, out_dir):
 
 
 def main():
-    bench_path, compare_path, compare_128_path, out_dir, readme, command = sys.argv[1:7]
+    bench_path, memory_path, out_dir, readme, command = sys.argv[1:6]
+    compares = []
+    for path in sys.argv[6:10]:
+        with open(path) as f:
+            compares.append(f.read().strip())
+    python_table = ""
+    if len(sys.argv) > 10 and os.path.exists(sys.argv[10]):
+        with open(sys.argv[10]) as f:
+            python_table = f.read().strip()
+    with open(memory_path) as f:
+        memory = f.read().strip()
     with open(bench_path) as f:
         bench = json.load(f)
     context = bench["context"]
     runs = runs_by_benchmark(bench)
-    peaks = [(int(name.split(":")[1]), counters) for name, counters in runs.items()
-             if name.startswith("BM_MinMaxPeak/bits:")]
+    peaks = []
+    for name, counters in runs.items():
+        m = re.match(r"BM_MinMaxPeak/bits:(\d+)/lane:(\w+)", name)
+        if m:
+            peaks.append((int(m.group(1)), m.group(2), counters))
     network = runs["BM_NetworkInL1"]
     found = passes(runs)
     benchmark_kernel = "network_avx"
     fastest = context.get("fastest_kernel", benchmark_kernel)
     in_l1, frames = kernel_tables(runs, found, benchmark_kernel)
     reps = len(network["efficiency"])
-    with open(compare_path) as f:
-        compare = f.read().strip()
-    with open(compare_128_path) as f:
-        compare_128 = f.read().strip()
     plot(found, fastest, benchmark_kernel, out_dir)
     skipped = context.get("skipped_kernels", "")
 
@@ -185,16 +201,17 @@ def main():
         "",
         f"Each figure: median of {reps} repetitions (lowest..highest).  Efficiency is "
         "a kernel's min/max operations per 16-byte group at the measured rate, divided "
-        "by the calibrated peak of independent `vpminub`/`vpmaxub` at the kernel's "
+        "by the calibrated peak of independent min/max of its lane type (`vpminub`, "
+        "`vpminuw`, or `vpminsd` for the float keys) at the kernel's "
         "vector width times the threads.  The peak is the fastest of many bursts of "
         "about 0.2 ms, and cycles are counted at the clock measured by a chain of "
         "dependent additions.  The speed-up compares each pass with a one-thread pass "
         "of the same kernel run just before it.",
         "",
         "| Calibration | Value |", "|---|---:|",
-        f"| clock | {spread(peaks[0][1]['GHz'], '{:.2f}')} GHz |" if peaks else "",
-        *(f"| peak {bits}-bit min/max rate, one core | {spread(c['Gop/s'], '{:.2f}')} Gop/s, "
-          f"{spread(c['op/cycle'], '{:.2f}')} per cycle |" for bits, c in peaks),
+        f"| clock | {spread(peaks[0][2]['GHz'], '{:.2f}')} GHz |" if peaks else "",
+        *(f"| peak {bits}-bit {lane} min/max rate, one core | {spread(c['Gop/s'], '{:.2f}')} Gop/s, "
+          f"{spread(c['op/cycle'], '{:.2f}')} per cycle |" for bits, lane, c in peaks),
         f"| benchmark's network alone, data in L1: cycles per group | "
         f"{spread(network['cycles/group'], '{:.1f}')} |",
         f"| benchmark's network alone, data in L1: efficiency | {percent(network['efficiency'])} |",
@@ -208,14 +225,22 @@ def main():
         "Every kernel this processor runs"
         + (f" ({skipped.replace(',', ', ')} skipped: this processor lacks their "
            "instruction set)" if skipped else "")
-        + f"; `median_filter_pass_fastest` runs `{fastest}` here.  Whole passes on one "
-        "thread over a 128x32 frame that stays in L1:",
+        + f"; `median_filter_pass_fastest` runs `{fastest}` here.  Each kernel alone "
+        "(its band function) on one thread, over 32 rows of 128 pixels of 3 channels "
+        "that stay in L1:",
         "",
-        "| Kernel | Bits | Min/max per 16 B | Mpixel/s | Cycles per group | Efficiency |",
-        "|---|---:|---:|---:|---:|---:|",
+        "| Kernel | Lane | Bits | Min/max per 16 B | Mpixel/s | Cycles per group | Efficiency |",
+        "|---|---|---:|---:|---:|---:|---:|",
         *in_l1,
         "",
-        "and over whole frames:",
+        "What bounds a kernel besides its min/max: the loads and stores it makes per "
+        "output vector, counted by valgrind's callgrind in the kernels' band functions "
+        "(`bench/memory_accesses.py`; spills included, AVX-512 left out, which valgrind "
+        "does not run):",
+        "",
+        memory,
+        "",
+        "The 8-bit kernels' passes on a padded frame, over whole frames:",
         "",
         "| Kernel | Bits | Image | Threads | Mpixel/s | Efficiency | Speed-up |",
         "|---|---:|---|---:|---:|---:|---:|",
@@ -224,15 +249,24 @@ def main():
         f"![Thread scaling]({os.path.relpath(out_dir, os.path.dirname(readme))}"
         "/thread_scaling.png)",
         "",
-        "Every kernel against `median_filter_pass` and OpenCV's "
+        "Every kernel and the caller's call against OpenCV's "
         "`cv::medianBlur(src, dst, 5)` on the decoded photo, in alternating rounds of "
         "one process (`median_compare`), with OpenCV free to choose its vectors:",
         "",
-        compare,
+        compares[0],
         "",
         "The same with `OPENCV_CPU_DISABLE=AVX2`, which holds OpenCV to 128-bit vectors:",
         "",
-        compare_128,
+        compares[1],
+        "",
+        "16-bit (`median_compare --depth u16`):",
+        "",
+        compares[2],
+        "",
+        "Float (`median_compare --depth f32`):",
+        "",
+        compares[3],
+        *(["", "From Python (`bench/python_bench.py`):", "", python_table] if python_table else []),
         END,
     ])
     with open(os.path.join(out_dir, "performance.md"), "w") as f:
