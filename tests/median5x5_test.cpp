@@ -39,7 +39,9 @@ void expect_refused(int status, const uint8_t* src, ptrdiff_t src_stride, uint8_
   std::vector<uint8_t> before(dst ? dst : src, (dst ? dst : src) + dst_bytes);
   EXPECT_EQ(median5x5_u8(src, src_stride, dst, dst_stride, w, h, c, median_border(border)), status)
       << median_error_string(status);
-  if (dst) EXPECT_TRUE(std::equal(before.begin(), before.end(), dst)) << "dst was written";
+  if (dst) {
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), dst)) << "dst was written";
+  }
 }
 
 TEST(Median5x5, RefusesEveryBadArgumentAndWritesNothing) {
@@ -317,11 +319,13 @@ TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneType) {
               "^\\[network_portable " + automatic[1] + " rowpair_portable_f32\\]$");
   EXPECT_EXIT(run_with("no_such_kernel"), ::testing::ExitedWithCode(0),
               "MEDIAN_KERNEL names no kernel called 'no_such_kernel'\n\\[" + all_automatic + "\\]$");
-  for (const median::Kernel& k : median::kernels())
-    if (!median::is_supported(k))
+  for (const median::Kernel& k : median::kernels()) {
+    if (!median::is_supported(k)) {
       EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
                   "needs " + std::string(k.isa) + ", which this processor lacks; using " +
                       automatic[int(k.lane)]);
+    }
+  }
   // With nothing forced, the last supported kernel of each lane type.
   EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), "^\\[" + all_automatic + "\\]$");
 }
@@ -331,9 +335,11 @@ TEST(KernelChoice, AKernelOfAnotherLaneTypeOrProcessorIsRefused) {
   float dst[25];
   const median::Kernel& bytes = median::fastest_kernel(median::Lane::u8);
   EXPECT_EQ(median::filter(bytes, src, 20, dst, 20, 5, 5, 1, MEDIAN_BORDER_ZERO), MEDIAN_ERROR_KERNEL);
-  for (const median::Kernel& k : median::kernels())
-    if (!median::is_supported(k) && k.lane == median::Lane::f32)
+  for (const median::Kernel& k : median::kernels()) {
+    if (!median::is_supported(k) && k.lane == median::Lane::f32) {
       EXPECT_EQ(median::filter(k, src, 20, dst, 20, 5, 5, 1, MEDIAN_BORDER_ZERO), MEDIAN_ERROR_KERNEL);
+    }
+  }
 }
 
 }  // namespace
