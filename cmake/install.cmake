@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # What `cmake --install` puts under the prefix:
-#   bin/                          median_bench (and median_compare, where built)
+#   bin/                          median_bench and median_compare, where built
+#                                 (MEDIAN_BUILD_PROGRAM: not on ARM64)
 #   lib/libmedian.a               the engine
 #   include/median/median5x5.h    the C interface
 #   include/median/median_filter.h the C++ interface (includes median5x5.h)

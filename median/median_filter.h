@@ -26,7 +26,8 @@
 // padded frame, including its last byte.  Returns when every row is done.
 // Safe to call from one thread at a time per `filtered` buffer; `padded` is
 // only read.  This is the benchmark's kernel: 128-bit vectors, 202 min/max
-// operations per 16 output bytes, whatever the processor; it needs AVX.
+// operations per 16 output bytes, whatever the processor; on x86-64 it needs
+// AVX, on ARM64 it runs on NEON, which every such processor has.
 void median_filter_pass(int32_t h, int32_t w, int32_t padded_width,
                         const uint8_t* padded, uint8_t* filtered);
 
