@@ -267,7 +267,9 @@ def main():
         print(f"{threads} thread(s)...", file=sys.stderr)
         run = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker", str(threads),
                               "--rounds", str(args.rounds), "--scipy-rounds",
-                              str(args.scipy_rounds)], env=env, stdout=subprocess.PIPE, check=True)
+                              str(args.scipy_rounds)], env=env, stdout=subprocess.PIPE)
+        if run.returncode != 0:
+            sys.exit(run.returncode)  # the worker has said why
         runs.append(json.loads(run.stdout))
     table = report(runs, args.rounds, args.scipy_rounds)
     if args.output:
