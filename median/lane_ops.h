@@ -33,9 +33,10 @@ namespace median::detail {
 
 constexpr int32_t KEY_OFFSET = 0x7FFFFF;
 
-template <class Isa>
-struct U8Ops {
-  using T = uint8_t;
+// Unsigned integer lanes of T, compared as they are.
+template <class Isa, class T_>
+struct UnsignedOps {
+  using T = T_;
   using V = typename Isa::V;
   static constexpr int BYTES = Isa::BYTES;
   static constexpr int REGISTERS = Isa::REGISTERS;
@@ -44,23 +45,24 @@ struct U8Ops {
   [[gnu::always_inline]] static void store(T* p, V v) { Isa::store(p, v); }
   // `p` aligned to BYTES.
   [[gnu::always_inline]] static void stream(T* p, V v) { Isa::stream(p, v); }
-  [[gnu::always_inline]] static V min(V a, V b) { return Isa::min_u8(a, b); }
-  [[gnu::always_inline]] static V max(V a, V b) { return Isa::max_u8(a, b); }
+  [[gnu::always_inline]] static V min(V a, V b) {
+    if constexpr (sizeof(T) == 1)
+      return Isa::min_u8(a, b);
+    else
+      return Isa::min_u16(a, b);
+  }
+  [[gnu::always_inline]] static V max(V a, V b) {
+    if constexpr (sizeof(T) == 1)
+      return Isa::max_u8(a, b);
+    else
+      return Isa::max_u16(a, b);
+  }
 };
 
 template <class Isa>
-struct U16Ops {
-  using T = uint16_t;
-  using V = typename Isa::V;
-  static constexpr int BYTES = Isa::BYTES;
-  static constexpr int REGISTERS = Isa::REGISTERS;
-  static constexpr int LANES = BYTES / int(sizeof(T));
-  [[gnu::always_inline]] static V load(const T* p) { return Isa::load(p); }
-  [[gnu::always_inline]] static void store(T* p, V v) { Isa::store(p, v); }
-  [[gnu::always_inline]] static void stream(T* p, V v) { Isa::stream(p, v); }
-  [[gnu::always_inline]] static V min(V a, V b) { return Isa::min_u16(a, b); }
-  [[gnu::always_inline]] static V max(V a, V b) { return Isa::max_u16(a, b); }
-};
+using U8Ops = UnsignedOps<Isa, uint8_t>;
+template <class Isa>
+using U16Ops = UnsignedOps<Isa, uint16_t>;
 
 template <class Isa>
 struct F32Ops {

@@ -17,6 +17,13 @@
 
 #define MINMAX_REG(r, n) "%%" #r "mm" #n
 
+// The loop counter, and the registers both loops use.
+#define MINMAX_LOOP_OPERANDS(rounds)                                           \
+  : "+r"(rounds)                                                               \
+  :                                                                            \
+  : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",    \
+    "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc"
+
 #define MINMAX_ROUNDS_ASM(r, min, max, rounds)                                \
   asm volatile(                                                               \
       "vpxor %%xmm12, %%xmm12, %%xmm12\n\t"                                   \
@@ -38,10 +45,7 @@
       ".endr\n\t"                                                             \
       "dec %0\n\t"                                                            \
       "jnz 1b\n\t"                                                            \
-      : "+r"(rounds)                                                          \
-      :                                                                       \
-      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", \
-        "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc")
+      MINMAX_LOOP_OPERANDS(rounds))
 
 #define MINMAX_SSE_PAIR(min, max, n, m) min " %%xmm13, %%xmm" #n "\n\t" max " %%xmm12, %%xmm" #m "\n\t"
 
@@ -56,7 +60,4 @@
       ".endr\n\t"                                                                 \
       "dec %0\n\t"                                                                \
       "jnz 1b\n\t"                                                                \
-      : "+r"(rounds)                                                              \
-      :                                                                           \
-      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",   \
-        "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc")
+      MINMAX_LOOP_OPERANDS(rounds))
