@@ -124,6 +124,20 @@ constexpr double ROWPAIR_SWEEP_OPS_PER_VECTOR =
                             2 * MEDIAN_OF_CANDIDATES_OPS)) /
     BAND_ROWS;
 
+// Asks for elements first .. end - 1 of input rows in_first .. in_end - 1
+// and of output rows out_first .. out_end - 1.
+template <class Ops>
+[[gnu::always_inline]] inline void prefetch_rows(const Band<typename Ops::T>& b, ptrdiff_t first,
+                                                 ptrdiff_t end, int32_t in_first, int32_t in_end,
+                                                 int32_t out_first, int32_t out_end) {
+  constexpr ptrdiff_t LINE = 64 / sizeof(typename Ops::T);
+  const ptrdiff_t reach = end + (WINDOW - 1) * b.step;
+  for (int32_t r = in_first; r < in_end; ++r)
+    for (ptrdiff_t x = first; x < reach; x += LINE) __builtin_prefetch(b.in[r] + x, 0, 3);
+  for (int32_t r = out_first; r < out_end; ++r)
+    for (ptrdiff_t x = first; x < end; x += LINE) __builtin_prefetch(b.out[r] + x, 1, 3);
+}
+
 // ---- rowpair_band ----------------------------------------------------------
 
 // Columns are taken in strips narrow enough that their state, 50 vectors per
@@ -179,10 +193,9 @@ void rowpair_band(const Band<typename Ops::T>& b) {
       T* const out1 = both ? b.out[y + 1] : nullptr;
       if constexpr (PREFETCH > 0) {
         // The rows the pair PREFETCH steps on will read, over this strip.
-        constexpr ptrdiff_t LINE = 64 / sizeof(T);
-        const ptrdiff_t span = x[n - 1] + Ops::LANES + (WINDOW - 1) * step;
-        for (int32_t r = y + 4 + 2 * PREFETCH; r < y + 6 + 2 * PREFETCH && r < b.rows + WINDOW - 1; ++r)
-          for (ptrdiff_t e = x[0]; e < span; e += LINE) __builtin_prefetch(b.in[r] + e, 0, 3);
+        const int32_t r = y + 4 + 2 * PREFETCH, in_rows = b.rows + WINDOW - 1;
+        prefetch_rows<Ops>(b, x[0], x[n - 1] + Ops::LANES, r < in_rows ? r : in_rows,
+                           r + 2 < in_rows ? r + 2 : in_rows, 0, 0);
       }
       for (int j = 0; j < n; ++j) {
         ColumnState<Ops>& s = state[j];
@@ -248,21 +261,6 @@ constexpr double COLUMN_STORES_PER_VECTOR =
 // the rows per walk.
 constexpr ptrdiff_t COLUMN_CHUNK_BYTES = 384;
 
-// Asks for elements first .. end - 1 of input rows in_first .. in_end - 1
-// and of output rows out_first .. out_end - 1.
-template <class Ops, bool STREAMING>
-[[gnu::always_inline]] inline void prefetch_rows(const Band<typename Ops::T>& b, ptrdiff_t first,
-                                                 ptrdiff_t end, int32_t in_first, int32_t in_end,
-                                                 int32_t out_first, int32_t out_end) {
-  constexpr ptrdiff_t LINE = 64 / sizeof(typename Ops::T);
-  const ptrdiff_t reach = end + (WINDOW - 1) * b.step;
-  for (int32_t r = in_first; r < in_end; ++r)
-    for (ptrdiff_t x = first; x < reach; x += LINE) __builtin_prefetch(b.in[r] + x, 0, 3);
-  if (!STREAMING)
-    for (int32_t r = out_first; r < out_end; ++r)
-      for (ptrdiff_t x = first; x < end; x += LINE) __builtin_prefetch(b.out[r] + x, 1, 3);
-}
-
 template <class Ops, int N>
 [[gnu::always_inline]] inline void move_values(typename Ops::V (&to)[N],
                                                const typename Ops::V (&from)[N]) {
@@ -273,7 +271,7 @@ template <class Ops, int N>
 // The walk down one column with its whole state in registers.
 template <class Ops>
 [[gnu::always_inline]] inline void column_in_registers(const Band<typename Ops::T>& b,
-                                                       ptrdiff_t x, bool streaming) {
+                                                       ptrdiff_t x) {
   using V = typename Ops::V;
   const ptrdiff_t step = b.step;
   V top[ROW], next_top[ROW], third[ROW], upper[2 * ROW];
@@ -290,10 +288,10 @@ template <class Ops>
     sorted_row<Ops>(b.in[y + 4] + x, step, fourth);
     merge_rows<Ops>(third, fourth, lower);
     shared_candidates<Ops>(upper, lower, candidates);
-    put<Ops>(b.out[y] + x, median_of_candidates<Ops>(candidates, top), streaming);
+    Ops::store(b.out[y] + x, median_of_candidates<Ops>(candidates, top));
     if (y + 1 == b.rows) break;  // an odd band's last row has no partner
     sorted_row<Ops>(b.in[y + 5] + x, step, third);
-    put<Ops>(b.out[y + 1] + x, median_of_candidates<Ops>(candidates, third), streaming);
+    Ops::store(b.out[y + 1] + x, median_of_candidates<Ops>(candidates, third));
     move_values<Ops>(top, next_top);
     move_values<Ops>(next_top, fourth);
     move_values<Ops>(upper, lower);
@@ -311,7 +309,7 @@ template <class Ops>
 // merged[p % 2] holds rows y + 1, y + 2 merged, the other rows y + 3, y + 4.
 template <class Ops, int K>
 [[gnu::always_inline]] inline void columns_in_memory(const Band<typename Ops::T>& b,
-                                                     const ptrdiff_t (&x)[K], bool streaming) {
+                                                     const ptrdiff_t (&x)[K]) {
   using V = typename Ops::V;
   const ptrdiff_t step = b.step;
   V own[K][3][ROW], merged[K][2][2 * ROW];
@@ -331,10 +329,10 @@ template <class Ops, int K>
     for (int k = 0; k < K; ++k) {
       V candidates[ROW + 1], bottom[ROW];
       shared_candidates<Ops>(merged[k][upper], merged[k][upper ^ 1], candidates);
-      put<Ops>(b.out[y] + x[k], median_of_candidates<Ops>(candidates, own[k][top]), streaming);
+      Ops::store(b.out[y] + x[k], median_of_candidates<Ops>(candidates, own[k][top]));
       if (!both) continue;  // an odd band's last row has no partner
       sorted_row<Ops>(b.in[y + 5] + x[k], step, bottom);
-      put<Ops>(b.out[y + 1] + x[k], median_of_candidates<Ops>(candidates, bottom), streaming);
+      Ops::store(b.out[y + 1] + x[k], median_of_candidates<Ops>(candidates, bottom));
       if (next) {
         // Row y + 6 takes the slot of row y, whose last use was above, and
         // rows y + 5, y + 6 the slot of the upper pair.
@@ -357,11 +355,10 @@ void column_band(const Band<typename Ops::T>& b) {
   constexpr ptrdiff_t CHUNK_COLUMNS =
       CHUNK / Ops::BYTES > AT_ONCE ? CHUNK / Ops::BYTES / AT_ONCE * AT_ONCE : AT_ONCE;
   const ptrdiff_t columns = vector_columns<Ops>(b.width);
-  // Never streamed: a walk stores a vector to each of many rows in turn,
+  // The walks never stream (b.streaming is ignored): a walk stores a vector to each of many rows in turn,
   // which leaves the processor's write-combining buffers partly filled and
   // flushed piecemeal (on a Zen 3 it halved the speed of a 16-megapixel
   // pass); ordinary stores fill each line over a chunk's walks in the cache.
-  constexpr bool streaming = false;
   const int32_t in_rows = b.rows + WINDOW - 1;
   for (ptrdiff_t chunk = 0; chunk < columns; chunk += CHUNK_COLUMNS) {
     const ptrdiff_t end = chunk + CHUNK_COLUMNS < columns ? chunk + CHUNK_COLUMNS : columns;
@@ -369,7 +366,7 @@ void column_band(const Band<typename Ops::T>& b) {
     const ptrdiff_t walks = (end - chunk + AT_ONCE - 1) / AT_ONCE;
     for (ptrdiff_t column = chunk, walk = 0; column < end; ++walk) {
       if (end < columns)
-        prefetch_rows<Ops, false>(b, column_start<Ops>(end, b.width),
+        prefetch_rows<Ops>(b, column_start<Ops>(end, b.width),
                            column_start<Ops>(next_end - 1, b.width) + Ops::LANES,
                            int32_t(walk * in_rows / walks), int32_t((walk + 1) * in_rows / walks),
                            int32_t(walk * b.rows / walks), int32_t((walk + 1) * b.rows / walks));
@@ -377,22 +374,21 @@ void column_band(const Band<typename Ops::T>& b) {
         if (column + AT_ONCE <= end) {
           ptrdiff_t x[AT_ONCE];
           for (int k = 0; k < AT_ONCE; ++k) x[k] = column_start<Ops>(column + k, b.width);
-          columns_in_memory<Ops, AT_ONCE>(b, x, streaming);
+          columns_in_memory<Ops, AT_ONCE>(b, x);
           column += AT_ONCE;
           continue;
         }
       }
       const ptrdiff_t x = column_start<Ops>(column, b.width);
       if constexpr (Ops::REGISTERS >= 32) {
-        column_in_registers<Ops>(b, x, streaming);
+        column_in_registers<Ops>(b, x);
       } else {
         const ptrdiff_t one[1] = {x};
-        columns_in_memory<Ops, 1>(b, one, streaming);
+        columns_in_memory<Ops, 1>(b, one);
       }
       ++column;
     }
   }
-  if (streaming) fence_streams<Ops>();
 }
 
 }  // namespace median::detail
