@@ -17,47 +17,34 @@
 
 #define MINMAX_REG(r, n) "%%" #r "mm" #n
 
-// The loop counter, and the registers both loops use.
-#define MINMAX_LOOP_OPERANDS(rounds)                                           \
-  : "+r"(rounds)                                                               \
-  :                                                                            \
-  : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",    \
-    "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc"
+// Rounds of 4 x 12 independent operations on xmm0..xmm11 (or their wider
+// forms), against constants in xmm12 and xmm13 that leave them unchanged.
+#define MINMAX_LOOP_ASM(setup, twelve, rounds)                                     \
+  asm volatile(setup "1:\n\t"                                                     \
+               ".rept 4\n\t" twelve ".endr\n\t"                                  \
+               "dec %0\n\t"                                                       \
+               "jnz 1b\n\t"                                                       \
+               : "+r"(rounds)                                                      \
+               :                                                                   \
+               : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",   \
+                 "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "cc")
 
-#define MINMAX_ROUNDS_ASM(r, min, max, rounds)                                \
-  asm volatile(                                                               \
-      "vpxor %%xmm12, %%xmm12, %%xmm12\n\t"                                   \
-      "vpcmpeqb %%xmm13, %%xmm13, %%xmm13\n\t"                               \
-      "1:\n\t"                                                                \
-      ".rept 4\n\t"                                                           \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 0) ", " MINMAX_REG(r, 0) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 1) ", " MINMAX_REG(r, 1) "\n\t" \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 2) ", " MINMAX_REG(r, 2) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 3) ", " MINMAX_REG(r, 3) "\n\t" \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 4) ", " MINMAX_REG(r, 4) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 5) ", " MINMAX_REG(r, 5) "\n\t" \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 6) ", " MINMAX_REG(r, 6) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 7) ", " MINMAX_REG(r, 7) "\n\t" \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 8) ", " MINMAX_REG(r, 8) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 9) ", " MINMAX_REG(r, 9) "\n\t" \
-      min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, 10) ", " MINMAX_REG(r, 10) "\n\t" \
-      max " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, 11) ", " MINMAX_REG(r, 11) "\n\t" \
-      ".endr\n\t"                                                             \
-      "dec %0\n\t"                                                            \
-      "jnz 1b\n\t"                                                            \
-      MINMAX_LOOP_OPERANDS(rounds))
+#define MINMAX_SIX_PAIRS(pair, ...)                                              \
+  pair(__VA_ARGS__, 0, 1) pair(__VA_ARGS__, 2, 3) pair(__VA_ARGS__, 4, 5)        \
+      pair(__VA_ARGS__, 6, 7) pair(__VA_ARGS__, 8, 9) pair(__VA_ARGS__, 10, 11)
+
+#define MINMAX_VEX_PAIR(r, min, max, n, m)                                          \
+  min " " MINMAX_REG(r, 13) ", " MINMAX_REG(r, n) ", " MINMAX_REG(r, n) "\n\t" max \
+      " " MINMAX_REG(r, 12) ", " MINMAX_REG(r, m) ", " MINMAX_REG(r, m) "\n\t"
+
+#define MINMAX_ROUNDS_ASM(r, min, max, rounds)                                   \
+  MINMAX_LOOP_ASM("vpxor %%xmm12, %%xmm12, %%xmm12\n\t"                          \
+                  "vpcmpeqb %%xmm13, %%xmm13, %%xmm13\n\t",                      \
+                  MINMAX_SIX_PAIRS(MINMAX_VEX_PAIR, r, min, max), rounds)
 
 #define MINMAX_SSE_PAIR(min, max, n, m) min " %%xmm13, %%xmm" #n "\n\t" max " %%xmm12, %%xmm" #m "\n\t"
 
-#define MINMAX_ROUNDS_SSE_ASM(min, max, rounds)                                   \
-  asm volatile(                                                                   \
-      "pxor %%xmm12, %%xmm12\n\t"                                                 \
-      "pcmpeqb %%xmm13, %%xmm13\n\t"                                              \
-      "1:\n\t"                                                                    \
-      ".rept 4\n\t"                                                               \
-      MINMAX_SSE_PAIR(min, max, 0, 1) MINMAX_SSE_PAIR(min, max, 2, 3) MINMAX_SSE_PAIR(min, max, 4, 5)             \
-      MINMAX_SSE_PAIR(min, max, 6, 7) MINMAX_SSE_PAIR(min, max, 8, 9) MINMAX_SSE_PAIR(min, max, 10, 11)           \
-      ".endr\n\t"                                                                 \
-      "dec %0\n\t"                                                                \
-      "jnz 1b\n\t"                                                                \
-      MINMAX_LOOP_OPERANDS(rounds))
+#define MINMAX_ROUNDS_SSE_ASM(min, max, rounds)                                  \
+  MINMAX_LOOP_ASM("pxor %%xmm12, %%xmm12\n\t"                                    \
+                  "pcmpeqb %%xmm13, %%xmm13\n\t",                                \
+                  MINMAX_SIX_PAIRS(MINMAX_SSE_PAIR, min, max), rounds)
