@@ -3,8 +3,9 @@
 #   bin/                          median_bench and median_compare, where built
 #                                 (MEDIAN_BUILD_PROGRAM: not on ARM64)
 #   lib/libmedian.a               the engine
-#   include/median/median5x5.h    the C interface
-#   include/median/median_filter.h the C++ interface (includes median5x5.h)
+#   include/median/median.h       the C interface: median_filter_u8, _u16, _f32
+#   include/median/median5x5.h    the 5x5 calls (includes median.h)
+#   include/median/median_filter.h the C++ interface (includes both)
 #   lib/cmake/median/             the package: find_package(median CONFIG)
 #                                 gives median::median, which brings OpenMP
 #   lib/pkgconfig/median.pc       the same for pkg-config
@@ -22,12 +23,13 @@ if(TARGET median_compare)
 endif()
 
 # Installed, the library's include directory is the prefix's include/, which
-# holds nothing but the two public headers: the engine's internal headers and
+# holds nothing but the three public headers: the engine's internal headers and
 # the rest of the source tree stay out of users' sight.
 install(TARGETS median EXPORT median_targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/median/median5x5.h ${PROJECT_SOURCE_DIR}/median/median_filter.h
+install(FILES ${PROJECT_SOURCE_DIR}/median/median.h ${PROJECT_SOURCE_DIR}/median/median5x5.h
+  ${PROJECT_SOURCE_DIR}/median/median_filter.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/median)
 
 install(EXPORT median_targets NAMESPACE median:: FILE median-targets.cmake

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 //
 // The caller's image to the kernels' bands (band.h): argument checks, the
-// border, threads, in place.  Built for the processor baseline: it only
-// arranges pointers and copies a few elements, and calls the kernel through
-// its table entry.
+// border, threads, in place, for every window size.  Built for the
+// processor baseline: it only arranges pointers and copies a few elements,
+// and calls the kernel through its table entry.
 //
 // No copy of the image is made.  Each thread takes a contiguous block of
 // row pairs (a static split) and cuts it into bands of the kernel's height.
@@ -11,17 +11,24 @@
 // for rows beyond the top and bottom edges, to the source row the border
 // mirrors or repeats.  Columns split in three: the interior, whose windows
 // lie inside the image, is filtered straight from the caller's rows; at each
-// end, one vector's worth of output is filtered from a small scratch copy of
-// its input rows with the border filled in beside the image.  A row too
-// narrow for an interior goes through the scratch whole, and one narrower
-// than a vector writes through a scratch output as well.
+// end, the outputs whose windows leave the image (at least a vector's worth)
+// are filtered from a scratch copy of their input rows with the border
+// filled in beside the image.  A row too narrow for an interior goes through
+// the scratch whole, and one narrower than a vector writes through a scratch
+// output as well.
 //
 // In place, a band's output goes first to a staging buffer and is copied
 // back once the band is done, so the band never reads its own output.  The
-// two rows above and below each thread's block, which the neighbouring
-// blocks overwrite, are saved before any thread writes (a barrier), and each
-// band saves the last two input rows it will overwrite that the next band
-// still reads.
+// ry rows above and below each thread's block, which the neighbouring
+// blocks overwrite, are saved before any thread writes (a barrier), and
+// before a band's output is copied back, the rows of it that later bands of
+// the thread still read (its last ry) are saved in a ring of ry rows.
+//
+// Memory: one allocation per call, before anything is written, holding a
+// row of zeros (zero border), the border's column maps, and per thread the
+// scratch rows of the edges ((band rows + 2 ry) rows of about
+// 2 * window_width pixels), the kernel's own working memory, and in place
+// 3 ry + band rows rows of the image.
 
 #include <omp.h>
 
@@ -33,7 +40,7 @@
 #include <new>
 
 #include "median/kernel_code.h"
-#include "median/median5x5.h"
+#include "median/median.h"
 #include "median/median_filter.h"
 
 namespace median::detail {
@@ -44,16 +51,12 @@ namespace {
 // an ordinary store would first read every line it is about to overwrite.
 constexpr int64_t STREAMING_BYTES = int64_t(8) << 20;
 
-// Bytes of the longest scratch row: a row with no interior is shorter than
-// two edges and a vector (each edge a vector, or two pixels where that is
-// more), and a scratch row adds the window's reach on both sides.
-constexpr int MAX_ELEMENT_BYTES = 4;
-constexpr size_t MAX_SCRATCH_ROW_BYTES =
-    3 * MAX_VECTOR_BYTES + 2 * RADIUS * MAX_CHANNELS * MAX_ELEMENT_BYTES;
+// Every buffer of a thread starts on a cache line of its own.
+constexpr size_t LINE = 64;
 
 // Index i of a row or column of n, as the border reads it: inside, or -1 for
 // the zero border.  Mirrors reflect again and again until they land inside,
-// as OpenCV's borderInterpolate does for images of one or two pixels.
+// as OpenCV's borderInterpolate does for images smaller than the window.
 int32_t border_index(int64_t i, int32_t n, int border) {
   if (i >= 0 && i < n) return int32_t(i);
   switch (border) {
@@ -80,6 +83,33 @@ struct Region {
   bool scratch;
 };
 
+// The column regions of every output row.
+struct Columns {
+  Region region[3];
+  int count;
+};
+
+Columns plan_columns(ptrdiff_t width, ptrdiff_t reach, int lanes, int border) {
+  if (border == PADDED_FRAME) return {{{0, width, width < lanes}}, 1};
+  // An edge holds every output whose window leaves the image, and at least
+  // one vector.
+  const ptrdiff_t edge = std::max<ptrdiff_t>(lanes, reach);
+  if (width >= 2 * edge + lanes)
+    return {{{0, edge, true}, {edge, width - edge, false}, {width - edge, width, true}}, 3};
+  return {{{0, width, true}}, 1};
+}
+
+// Elements in the longest scratch input row: the widest scratch region
+// (or a vector, where that is wider) and the window's reach on both sides.
+ptrdiff_t scratch_row_elements(ptrdiff_t width, ptrdiff_t reach, int lanes, int border) {
+  const Columns columns = plan_columns(width, reach, lanes, border);
+  ptrdiff_t widest = 0;
+  for (int i = 0; i < columns.count; ++i)
+    if (columns.region[i].scratch)
+      widest = std::max(widest, columns.region[i].end - columns.region[i].first);
+  return std::max<ptrdiff_t>(widest, lanes) + 2 * reach;
+}
+
 template <class T>
 struct Image {
   const T* src;
@@ -91,18 +121,22 @@ struct Image {
   ptrdiff_t width;  // w * step elements per row
   int border;
   bool in_place;
-  // For MEDIAN_BORDER_ZERO: a row of zeros, readable from element
-  // -RADIUS * step to width + RADIUS * step - 1.
+  int32_t rx, ry;   // the window's half-width and half-height
+  ptrdiff_t reach;  // rx * step: elements a window reaches on either side
+  // For MEDIAN_BORDER_ZERO: a row of zeros, readable from element -reach to
+  // width + reach - 1.
   const T* zero_row;
-  // Where elements -RADIUS * step .. -1 and width .. width + RADIUS * step - 1
-  // of a row read, by the border: an element of the row, or -1 for zero.
-  ptrdiff_t left[RADIUS * MAX_CHANNELS], right[RADIUS * MAX_CHANNELS];
+  // Where elements -reach .. -1 and width .. width + reach - 1 of a row
+  // read, by the border: an element of the row, or -1 for zero (reach
+  // entries each).
+  ptrdiff_t* left;
+  ptrdiff_t* right;
 };
 
 // Fills image->left and image->right.
 template <class T>
 void map_edges(Image<T>* image) {
-  const ptrdiff_t step = image->step, reach = RADIUS * step;
+  const ptrdiff_t step = image->step, reach = image->reach;
   for (ptrdiff_t k = 0; k < reach; ++k)
     for (const bool right : {false, true}) {
       const ptrdiff_t j = right ? image->width + k : k - reach;
@@ -112,51 +146,31 @@ void map_edges(Image<T>* image) {
     }
 }
 
-// The column regions of every output row.
-struct Columns {
-  Region region[3];
-  int count;
+// What one thread works in: the edges' scratch rows, the kernel's working
+// memory, and in place the saved and staging rows.
+template <class T>
+struct ThreadMemory {
+  T* scratch;
+  void* work;
+  T* rows;
 };
-
-Columns plan_columns(ptrdiff_t width, ptrdiff_t step, int lanes, int border) {
-  if (border == PADDED_FRAME) return {{{0, width, width < lanes}}, 1};
-  // An edge holds every output whose window leaves the image, and at least
-  // one vector.
-  const ptrdiff_t reach = RADIUS * step;
-  const ptrdiff_t edge = lanes > reach ? lanes : reach;
-  if (width >= 2 * edge + lanes)
-    return {{{0, edge, true}, {edge, width - edge, false}, {width - edge, width, true}}, 3};
-  return {{{0, width, true}}, 1};
-}
 
 // One thread's work on its block of rows first_row .. end_row - 1.
 template <class T>
 class Worker {
  public:
   Worker(const Image<T>& image, const KernelCode& code, int32_t first_row, int32_t end_row,
-         T* rows_buffer, bool streaming)
+         const ThreadMemory<T>& memory, bool streaming)
       : image_(image), code_(code), band_(band_function<T>(code)), first_(first_row), end_(end_row),
-        streaming_(streaming) {
-    if (image_.in_place) {
-      // Six saved rows (two above the block, two below, two carried from
-      // band to band), then the staging rows.
-      const ptrdiff_t width = image_.width;
-      for (int i = 0; i < 2; ++i) {
-        above_[i] = rows_buffer + i * width;
-        below_[i] = rows_buffer + (2 + i) * width;
-        carry_[i] = rows_buffer + (4 + i) * width;
-      }
-      staging_ = rows_buffer + 6 * width;
-    }
-  }
+        streaming_(streaming), memory_(memory) {}
 
   // In place: the rows of the neighbouring blocks this block reads.  Every
   // thread must do this before any thread writes.
   void save_neighbours() {
-    for (int i = 0; i < 2; ++i) {
-      const int64_t above = int64_t(first_) - 2 + i, below = int64_t(end_) + i;
-      if (above >= 0) copy_row(above_[i], source_row(int32_t(above)));
-      if (below < image_.h) copy_row(below_[i], source_row(int32_t(below)));
+    for (int32_t i = 0; i < image_.ry; ++i) {
+      const int64_t above = int64_t(first_) - image_.ry + i, below = int64_t(end_) + i;
+      if (above >= 0) copy_row(saved_row(i), source_row(int32_t(above)));
+      if (below < image_.h) copy_row(saved_row(image_.ry + i), source_row(int32_t(below)));
     }
   }
 
@@ -171,6 +185,12 @@ class Worker {
   void copy_row(T* to, const T* from) const {
     std::memcpy(to, from, size_t(image_.width) * sizeof(T));
   }
+  // In place, row i of the thread's rows: ry saved above the block, ry
+  // below it, ry in the ring of rows this block has overwritten, then the
+  // staging rows.
+  T* saved_row(int32_t i) const { return memory_.rows + i * image_.width; }
+  T* ring_row(int32_t y) const { return saved_row(2 * image_.ry + y % image_.ry); }
+  T* staging_row(int32_t r) const { return saved_row(3 * image_.ry + r); }
 
   // Element 0 of the input row y (any row the band's windows reach), with
   // the border applied; for the zero border outside the image, a zero row.
@@ -180,10 +200,11 @@ class Worker {
     if (mapped < 0) return image_.zero_row;
     if (!image_.in_place) return source_row(mapped);
     // Rows that have been overwritten, by this block or its neighbours,
-    // come from their copies; a band reads no row above band_first - 2.
-    if (mapped < first_) return above_[mapped - (first_ - 2)];
-    if (mapped >= end_) return below_[mapped - end_];
-    if (mapped < band_first) return carry_[mapped - (band_first - 2)];
+    // come from their copies.  A band reads no row above band_first - ry
+    // nor below its block's end + ry - 1, wherever the border maps.
+    if (mapped < first_) return saved_row(mapped - (first_ - image_.ry));
+    if (mapped >= end_) return saved_row(image_.ry + mapped - end_);
+    if (mapped < band_first) return ring_row(mapped);
     return source_row(mapped);
   }
 
@@ -191,7 +212,7 @@ class Worker {
   // image: the border's, or zero beyond the window's reach (only a row
   // narrower than a vector reads there).
   T outside(const T* row, ptrdiff_t j) const {
-    const ptrdiff_t width = image_.width, reach = RADIUS * image_.step;
+    const ptrdiff_t width = image_.width, reach = image_.reach;
     ptrdiff_t mapped = -1;
     if (image_.border != PADDED_FRAME && j >= -reach && j < width + reach)
       mapped = j < 0 ? image_.left[j + reach] : image_.right[j - width];
@@ -203,7 +224,7 @@ class Worker {
   // Elements j0 .. j0 + count - 1 of input row `row`: a copy of what is in
   // memory, the border beyond it.
   void fill(T* out, const T* row, ptrdiff_t j0, ptrdiff_t count) const {
-    const ptrdiff_t width = image_.width, reach = RADIUS * image_.step;
+    const ptrdiff_t width = image_.width, reach = image_.reach;
     const bool padded = image_.border == PADDED_FRAME;
     const ptrdiff_t j_end = j0 + count;
     const ptrdiff_t first = std::max(j0, padded ? -reach : ptrdiff_t(0));
@@ -215,22 +236,22 @@ class Worker {
 
   // Output rows y0 .. y0 + rows - 1.
   void band(int32_t y0, int32_t rows) {
-    const ptrdiff_t step = image_.step, reach = RADIUS * step;
-    const T* in_rows[MAX_BAND_ROWS + 2 * RADIUS];
+    const ptrdiff_t step = image_.step, reach = image_.reach;
+    const int32_t ry = image_.ry, in_count = rows + 2 * ry;
+    const T* in_rows[MAX_BAND_ROWS + 2 * MAX_RADIUS];
     T* out_rows[MAX_BAND_ROWS];
-    for (int32_t r = 0; r < rows + 2 * RADIUS; ++r) in_rows[r] = input_row(int64_t(y0) - RADIUS + r, y0);
-    for (int32_t r = 0; r < rows; ++r)
-      out_rows[r] = image_.in_place ? staging_ + r * image_.width : dst_row(y0 + r);
+    for (int32_t r = 0; r < in_count; ++r) in_rows[r] = input_row(int64_t(y0) - ry + r, y0);
+    for (int32_t r = 0; r < rows; ++r) out_rows[r] = image_.in_place ? staging_row(r) : dst_row(y0 + r);
 
-    const Columns columns = plan_columns(image_.width, step, code_.lanes, image_.border);
-    const T* in[MAX_BAND_ROWS + 2 * RADIUS];
+    const Columns columns = plan_columns(image_.width, reach, code_.lanes, image_.border);
+    const T* in[MAX_BAND_ROWS + 2 * MAX_RADIUS];
     T* out[MAX_BAND_ROWS];
     for (int i = 0; i < columns.count; ++i) {
       const Region& region = columns.region[i];
       const ptrdiff_t n = region.end - region.first;
-      Band<T> b{in, out, rows, n, step, streaming_};
+      Band<T> b{in, out, rows, n, step, streaming_, image_.rx, ry, memory_.work};
       if (!region.scratch) {
-        for (int32_t r = 0; r < rows + 2 * RADIUS; ++r) in[r] = in_rows[r] + region.first - reach;
+        for (int32_t r = 0; r < in_count; ++r) in[r] = in_rows[r] + region.first - reach;
         for (int32_t r = 0; r < rows; ++r) out[r] = out_rows[r] + region.first;
         band_(b);
         continue;
@@ -239,9 +260,9 @@ class Worker {
       // as many as a vector of output needs at least.
       const ptrdiff_t lanes = code_.lanes, width = n > lanes ? n : lanes;
       const ptrdiff_t row_elements = width + 2 * reach;
-      T* const scratch_in = reinterpret_cast<T*>(scratch_);
-      T* const scratch_out = scratch_in + (rows + 2 * RADIUS) * row_elements;
-      for (int32_t r = 0; r < rows + 2 * RADIUS; ++r) {
+      T* const scratch_in = memory_.scratch;
+      T* const scratch_out = scratch_in + in_count * row_elements;
+      for (int32_t r = 0; r < in_count; ++r) {
         in[r] = scratch_in + r * row_elements;
         fill(scratch_in + r * row_elements, in_rows[r], region.first - reach, row_elements);
       }
@@ -256,11 +277,11 @@ class Worker {
     }
 
     if (image_.in_place) {
-      // The next band reads this band's last two input rows of its own.
-      for (int i = 0; i < 2; ++i) {
-        const int32_t y = y0 + rows - 2 + i;
-        if (y >= y0 && y0 + rows < end_) copy_row(carry_[i], source_row(y));
-      }
+      // Later bands of this block read this band's last ry rows as they
+      // were: into the ring before they are overwritten.
+      if (y0 + rows < end_)
+        for (int32_t y = std::max(y0, y0 + rows - ry); y < y0 + rows; ++y)
+          copy_row(ring_row(y), source_row(y));
       for (int32_t r = 0; r < rows; ++r) copy_row(dst_row(y0 + r), out_rows[r]);
     }
   }
@@ -270,22 +291,61 @@ class Worker {
   const BandFunction<T> band_;
   const int32_t first_, end_;
   const bool streaming_;
-  T* above_[2] = {};
-  T* below_[2] = {};
-  T* carry_[2] = {};
-  T* staging_ = nullptr;
-  // Scratch rows of the edges: at most MAX_BAND_ROWS + 4 rows in, and a
-  // vector per output row out.
-  alignas(MAX_VECTOR_BYTES) unsigned char
-      scratch_[(MAX_BAND_ROWS + 2 * RADIUS) * MAX_SCRATCH_ROW_BYTES +
-               MAX_BAND_ROWS * MAX_VECTOR_BYTES];
+  const ThreadMemory<T> memory_;
 };
 
-// Filters `image` on every thread.  `rows_per_thread` elements of
-// `rows_buffer` belong to each thread (in place only).
+// How the one allocation of a call is laid out: the shared part, then one
+// part per thread.  Sizes in bytes, each a whole number of cache lines.
+struct Layout {
+  size_t zero_row, maps, scratch, work, rows;
+  size_t shared() const { return zero_row + maps; }
+  size_t per_thread() const { return scratch + work + rows; }
+};
+
+bool round_up(size_t* n) {
+  return !__builtin_add_overflow(*n, LINE - 1, n) && ((*n = *n / LINE * LINE), true);
+}
+
+// n * size, rounded up to whole lines; false on overflow.
+bool line_bytes(size_t n, size_t size, size_t* out) {
+  return !__builtin_mul_overflow(n, size, out) && round_up(out);
+}
+
+// The sizes a call on `image` with `code` needs; false when they do not fit
+// in a size_t.
 template <class T>
-void run_threads(const Image<T>& image, const KernelCode& code, int threads, T* rows_buffer,
-                 ptrdiff_t rows_per_thread) {
+bool plan_memory(const Image<T>& image, const KernelCode& code, Layout* layout) {
+  const size_t width = size_t(image.width), reach = size_t(image.reach);
+  const size_t ry = size_t(image.ry), band_rows = size_t(code.band_rows);
+  const size_t in_rows = band_rows + 2 * ry;
+  const size_t scratch_row =
+      size_t(scratch_row_elements(image.width, image.reach, code.lanes, image.border));
+  size_t scratch_in = 0, zero = 0;
+  *layout = {};
+  layout->work = code.work_bytes ? code.work_bytes(image.rx, image.ry, image.step) : 0;
+  return (image.border != MEDIAN_BORDER_ZERO || line_bytes(width + 2 * reach, sizeof(T), &zero)) &&
+         ((layout->zero_row = zero), true) &&
+         line_bytes(2 * reach, sizeof(ptrdiff_t), &layout->maps) &&
+         !__builtin_mul_overflow(in_rows, scratch_row, &scratch_in) &&
+         !__builtin_add_overflow(scratch_in, band_rows * size_t(code.lanes), &scratch_in) &&
+         line_bytes(scratch_in, sizeof(T), &layout->scratch) && round_up(&layout->work) &&
+         (!image.in_place || (!__builtin_mul_overflow(3 * ry + band_rows, width, &layout->rows) &&
+                              line_bytes(layout->rows, sizeof(T), &layout->rows)));
+}
+
+// Each thread's scratch and working memory on a padded frame, which
+// allocates nothing (median_filter_pass cannot fail), live on the thread's
+// stack: a 5x5 window needs little, and only frames narrower than a vector
+// go through the scratch at all.
+constexpr size_t PADDED_SCRATCH_BYTES =
+    ((MAX_BAND_ROWS + 2 * RADIUS) * (MAX_VECTOR_BYTES + 2 * RADIUS * 3) +
+     MAX_BAND_ROWS * MAX_VECTOR_BYTES + LINE - 1) / LINE * LINE;
+
+// Filters `image` on `threads` threads, each in its part of `memory`, or,
+// with a null `memory`, on its stack (layout.rows must then be 0).
+template <class T>
+void run_threads(const Image<T>& image, const KernelCode& code, int threads,
+                 unsigned char* memory, const Layout& layout) {
   const int64_t pairs = (int64_t(image.h) + 1) / 2;
   const bool streaming =
       !image.in_place && int64_t(image.h) * image.width * int64_t(sizeof(T)) >= STREAMING_BYTES;
@@ -296,8 +356,12 @@ void run_threads(const Image<T>& image, const KernelCode& code, int threads, T* 
     // that each thread starts its bands once.
     const int64_t first = pairs * t / team * 2;
     const int64_t end = pairs * (t + 1) / team * 2 < image.h ? pairs * (t + 1) / team * 2 : image.h;
-    Worker<T> worker(image, code, int32_t(first), int32_t(end),
-                     rows_buffer ? rows_buffer + t * rows_per_thread : nullptr, streaming);
+    alignas(LINE) unsigned char stack[PADDED_SCRATCH_BYTES + PADDED_WORK_BYTES];
+    unsigned char* const own = memory ? memory + t * layout.per_thread() : stack;
+    const ThreadMemory<T> thread_memory{
+        reinterpret_cast<T*>(own), layout.work ? own + layout.scratch : nullptr,
+        reinterpret_cast<T*>(own + layout.scratch + layout.work)};
+    Worker<T> worker(image, code, int32_t(first), int32_t(end), thread_memory, streaming);
     if (image.in_place) {
       if (first < end) worker.save_neighbours();
 #pragma omp barrier
@@ -336,12 +400,14 @@ uintptr_t image_end(const void* p, ptrdiff_t stride, size_t row_bytes, int32_t h
   return end;
 }
 
+bool valid_window_side(int32_t side) { return side >= 1 && side <= MEDIAN_MAX_WINDOW && side % 2 == 1; }
+
 }  // namespace
 
 template <class T>
 int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* dst,
                  ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-                 int border) {
+                 int32_t window_width, int32_t window_height, int border) {
   if (!src || !dst) return MEDIAN_ERROR_NULL_POINTER;
   if (width < 1 || height < 1) return MEDIAN_ERROR_SIZE;
   if (channels < 1 || channels > MAX_CHANNELS) return MEDIAN_ERROR_CHANNELS;
@@ -351,6 +417,9 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
     if (stride < ptrdiff_t(row_bytes) || stride % ptrdiff_t(sizeof(T)) != 0)
       return MEDIAN_ERROR_STRIDE;
   if (border < MEDIAN_BORDER_ZERO || border > MEDIAN_BORDER_REFLECT) return MEDIAN_ERROR_BORDER;
+  if (!valid_window_side(window_width) || !valid_window_side(window_height))
+    return MEDIAN_ERROR_WINDOW;
+  if (!serves(code, window_width, window_height)) return MEDIAN_ERROR_KERNEL;
   const uintptr_t src_end = image_end(src, src_stride, row_bytes, height);
   const uintptr_t dst_end = image_end(dst, dst_stride, row_bytes, height);
   if (!src_end || !dst_end) return MEDIAN_ERROR_SIZE;
@@ -361,46 +430,54 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
       rows_intersect(src_first, src_stride, dst_first, dst_stride, row_bytes, height))
     return MEDIAN_ERROR_OVERLAP;
 
-  // Everything a pass needs beyond the stack, before anything is written:
-  // a zero row for the zero border, and in place each thread's saved and
-  // staging rows.
-  const int threads = omp_get_max_threads();
-  const ptrdiff_t reach = RADIUS * channels;
-  const size_t zero_elements = border == MEDIAN_BORDER_ZERO ? size_t(elements + 2 * reach) : 0;
-  const ptrdiff_t rows_per_thread = in_place ? (6 + code.band_rows) * elements : 0;
-  size_t total = 0;
-  if (__builtin_mul_overflow(size_t(rows_per_thread), size_t(threads), &total) ||
-      __builtin_add_overflow(total, zero_elements, &total) ||
-      __builtin_mul_overflow(total, sizeof(T), &total))
-    return MEDIAN_ERROR_OUT_OF_MEMORY;
-  T* const buffer = total ? static_cast<T*>(std::calloc(total / sizeof(T), sizeof(T))) : nullptr;
-  if (total && !buffer) return MEDIAN_ERROR_OUT_OF_MEMORY;
-
+  const int32_t rx = (window_width - 1) / 2, ry = (window_height - 1) / 2;
   Image<T> image{src,
-                       src_stride / ptrdiff_t(sizeof(T)),
-                       dst,
-                       dst_stride / ptrdiff_t(sizeof(T)),
-                       width,
-                       height,
-                       channels,
-                       elements,
-                       border,
-                       in_place,
-                       zero_elements ? buffer + reach : nullptr,
-                       {},
-                       {}};
+                 src_stride / ptrdiff_t(sizeof(T)),
+                 dst,
+                 dst_stride / ptrdiff_t(sizeof(T)),
+                 width,
+                 height,
+                 channels,
+                 elements,
+                 border,
+                 in_place,
+                 rx,
+                 ry,
+                 ptrdiff_t(rx) * channels,
+                 nullptr,
+                 nullptr,
+                 nullptr};
+
+  // Everything a call needs beyond the stack, before anything is written.
+  const int threads = omp_get_max_threads();
+  Layout layout;
+  size_t total = 0;
+  if (!plan_memory(image, code, &layout) ||
+      __builtin_mul_overflow(layout.per_thread(), size_t(threads), &total) ||
+      __builtin_add_overflow(total, layout.shared() + LINE, &total))
+    return MEDIAN_ERROR_OUT_OF_MEMORY;
+  void* const allocation = std::malloc(total);
+  if (!allocation) return MEDIAN_ERROR_OUT_OF_MEMORY;
+  unsigned char* const base = reinterpret_cast<unsigned char*>(
+      (reinterpret_cast<uintptr_t>(allocation) + LINE - 1) / LINE * LINE);
+  if (layout.zero_row) {
+    std::memset(base, 0, layout.zero_row);
+    image.zero_row = reinterpret_cast<const T*>(base) + image.reach;
+  }
+  image.left = reinterpret_cast<ptrdiff_t*>(base + layout.zero_row);
+  image.right = image.left + image.reach;
   map_edges(&image);
-  run_threads(image, code, threads, in_place ? buffer + zero_elements : nullptr, rows_per_thread);
-  std::free(buffer);
+  run_threads(image, code, threads, base + layout.shared(), layout);
+  std::free(allocation);
   return MEDIAN_OK;
 }
 
 template int filter_image<uint8_t>(const KernelCode&, const uint8_t*, ptrdiff_t, uint8_t*,
-                                   ptrdiff_t, int32_t, int32_t, int32_t, int);
+                                   ptrdiff_t, int32_t, int32_t, int32_t, int32_t, int32_t, int);
 template int filter_image<uint16_t>(const KernelCode&, const uint16_t*, ptrdiff_t, uint16_t*,
-                                    ptrdiff_t, int32_t, int32_t, int32_t, int);
+                                    ptrdiff_t, int32_t, int32_t, int32_t, int32_t, int32_t, int);
 template int filter_image<float>(const KernelCode&, const float*, ptrdiff_t, float*, ptrdiff_t,
-                                 int32_t, int32_t, int32_t, int);
+                                 int32_t, int32_t, int32_t, int32_t, int32_t, int);
 
 void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_width,
                  const uint8_t* padded, uint8_t* filtered) {
@@ -417,10 +494,18 @@ void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_wi
                              ptrdiff_t(w) * CHANNELS,
                              PADDED_FRAME,
                              false,
+                             RADIUS,
+                             RADIUS,
+                             RADIUS * CHANNELS,
                              nullptr,
-                             {},
-                             {}};
-  run_threads<uint8_t>(image, code, omp_get_max_threads(), nullptr, 0);
+                             nullptr,
+                             nullptr};
+  // No kernel with a padded pass asks for more working memory than the
+  // stack gives it.
+  const size_t work = code.work_bytes ? code.work_bytes(RADIUS, RADIUS, CHANNELS) : 0;
+  if (work > PADDED_WORK_BYTES) return;
+  const Layout layout{0, 0, PADDED_SCRATCH_BYTES, work ? PADDED_WORK_BYTES : 0, 0};
+  run_threads(image, code, omp_get_max_threads(), nullptr, layout);
 }
 
 }  // namespace median::detail

@@ -18,6 +18,9 @@ namespace median::detail {
 constexpr int32_t MAX_BAND_ROWS = 64;
 constexpr int MAX_VECTOR_BYTES = 64;
 constexpr int MAX_CHANNELS = 4;
+// The most working memory a kernel with a padded-frame pass may ask for on a
+// 5x5 window (the pass allocates nothing and gives it on the stack).
+constexpr size_t PADDED_WORK_BYTES = 4096;
 
 struct KernelCode {
   // The band sweep for the kernel's lane type; the other two are null.
@@ -26,7 +29,19 @@ struct KernelCode {
   BandFunction<float> f32;
   int lanes;          // elements per vector
   int32_t band_rows;  // output rows per band, even, at most MAX_BAND_ROWS
+  // The window the sweep computes, columns by rows; 0 by 0 for a sweep that
+  // computes every window (it reads Band::rx and Band::ry).
+  int32_t window_width, window_height;
+  // Working memory per thread (Band::work) for a window of half-width rx and
+  // half-height ry on pixels of `step` elements, in bytes; null for none.
+  size_t (*work_bytes)(int32_t rx, int32_t ry, ptrdiff_t step);
 };
+
+// True when `code` computes windows of window_width x window_height.
+inline bool serves(const KernelCode& code, int32_t window_width, int32_t window_height) {
+  return code.window_width == 0 ||
+         (code.window_width == window_width && code.window_height == window_height);
+}
 
 template <class T>
 BandFunction<T> band_function(const KernelCode& code);
@@ -41,13 +56,14 @@ inline BandFunction<float> band_function<float>(const KernelCode& code) { return
 // memory already and holds the border" (a zero-padded frame).
 constexpr int PADDED_FRAME = -1;
 
-// Checks every argument as median5x5.h says, then filters with `code`.
+// Checks every argument as median.h says (the window too, and that `code`
+// serves it: MEDIAN_ERROR_KERNEL otherwise), then filters with `code`.
 template <class T>
 int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* dst,
                  ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-                 int border);
+                 int32_t window_width, int32_t window_height, int border);
 
-// median_filter_pass's contract, with `code`'s 8-bit sweep.
+// median_filter_pass's contract, with `code`'s 8-bit sweep on a 5x5 window.
 void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_width,
                  const uint8_t* padded, uint8_t* filtered);
 

@@ -33,6 +33,13 @@ MEDIAN_DECLARE_BANDS(neon)
 #endif
 MEDIAN_DECLARE_BANDS(portable)
 
+// The sliding histogram of every window (histogram/sliding_histogram.h), in
+// plain C++ only: it works one element at a time.
+namespace median::portable {
+template <class T>
+void huang_band(const ::median::detail::Band<T>& band);
+}
+
 // Inside namespace median::<isa> of a kernel file, after band_sweeps.h and
 // lane_ops.h: the three sweeps on Isa's vectors.
 #define MEDIAN_DEFINE_BANDS(Isa)                                                   \

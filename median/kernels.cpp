@@ -14,6 +14,8 @@
 #include "median/band_sweeps.h"
 #include "median/kernel_code.h"
 #include "median/kernel_entry_points.h"
+#include "median/histogram/sliding_histogram.h"
+#include "median/median.h"
 #include "median/median5x5.h"
 #include "median/median_filter.h"
 
@@ -46,9 +48,12 @@ constexpr Sweep COLUMN{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::COLUMN_BAND_
 template <class T>
 constexpr Lane LANE = std::is_same_v<T, uint8_t> ? Lane::u8 : std::is_same_v<T, uint16_t> ? Lane::u16 : Lane::f32;
 
+using WorkBytes = size_t (*)(int32_t, int32_t, ptrdiff_t);
+
 template <class T>
-constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows) {
-  KernelCode code{nullptr, nullptr, nullptr, lanes, band_rows};
+constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows, int32_t window,
+                             WorkBytes work_bytes) {
+  KernelCode code{nullptr, nullptr, nullptr, lanes, band_rows, window, window, work_bytes};
   if constexpr (LANE<T> == Lane::u8)
     code.u8 = band;
   else if constexpr (LANE<T> == Lane::u16)
@@ -59,24 +64,43 @@ constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows)
 }
 
 // One KernelCode per band function, with static storage, for the table to
-// point at.
-template <class T, BandFunction<T> BAND, int LANES, int32_t ROWS>
-constexpr KernelCode CODE = code_of<T>(BAND, LANES, ROWS);
+// point at.  WINDOW: the side of the square window it computes, 0 for every
+// window.
+template <class T, BandFunction<T> BAND, int LANES, int32_t ROWS, int32_t WINDOW = detail::WINDOW,
+          WorkBytes WORK = nullptr>
+constexpr KernelCode CODE = code_of<T>(BAND, LANES, ROWS, WINDOW, WORK);
 
-template <BandFunction<uint8_t> BAND, int LANES, int32_t ROWS>
+template <const KernelCode& CODE>
 void pass_of(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uint8_t* filtered) {
-  detail::padded_pass(CODE<uint8_t, BAND, LANES, ROWS>, h, w, padded_width, padded, filtered);
+  detail::padded_pass(CODE, h, w, padded_width, padded, filtered);
+}
+
+// The padded-frame pass of an 8-bit kernel that computes 5x5 windows.
+template <const KernelCode& CODE>
+constexpr PassFunction pass_for() {
+  if constexpr (CODE.u8 != nullptr)
+    return pass_of<CODE>;
+  else
+    return nullptr;
 }
 
 template <class T, BandFunction<T> BAND, int BITS, int REGISTERS, const Sweep& SWEEP>
 Kernel kernel(const char* name, const char* isa) {
   constexpr int LANES = BITS / 8 / int(sizeof(T));
   constexpr const KernelCode& code = CODE<T, BAND, LANES, SWEEP.band_rows>;
-  PassFunction pass = nullptr;
-  if constexpr (std::is_same_v<T, uint8_t>) pass = pass_of<BAND, LANES, SWEEP.band_rows>;
   constexpr int r = REGISTERS >= 32;
-  return {name, isa, BITS, LANE<T>, SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r],
-          pass, &code};
+  return {name,          isa,       BITS,          LANE<T>,          detail::WINDOW, detail::WINDOW,
+          SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r], pass_for<code>(), &code};
+}
+
+// The sliding histogram (histogram/sliding_histogram.h): every window, one
+// element at a time, in plain C++; the method of last resort.
+constexpr int32_t HUANG_BAND_ROWS = 64;
+template <class T, WorkBytes WORK>
+Kernel huang_kernel(const char* name) {
+  constexpr const KernelCode& code =
+      CODE<T, &portable::huang_band<T>, 1, HUANG_BAND_ROWS, 0, WORK>;
+  return {name, "none", 0, LANE<T>, 0, 0, 0, 0, 0, pass_for<code>(), &code};
 }
 
 // isa: the namespace of kernel_<isa>.cpp; bits and registers: its vectors.
@@ -139,6 +163,9 @@ std::vector<Kernel> make_table() {
       MEDIAN_LANE_KERNELS(uint8_t, "", MEDIAN_BASE_U8),
       MEDIAN_LANE_KERNELS(uint16_t, "_u16", MEDIAN_BASE_U16),
       MEDIAN_LANE_KERNELS(float, "_f32", MEDIAN_BASE_F32),
+      huang_kernel<uint8_t, nullptr>("huang_portable"),
+      huang_kernel<uint16_t, &detail::histogram::integer_work_bytes>("huang_portable_u16"),
+      huang_kernel<float, &detail::histogram::float_work_bytes>("huang_portable_f32"),
   };
   std::stable_sort(table.begin(), table.end(), [](const Kernel& a, const Kernel& b) {
     return a.lane != b.lane ? a.lane < b.lane : preference(a) < preference(b);
@@ -172,47 +199,72 @@ bool processor_has(const char* isa) {
   return false;
 }
 
-// The names in MEDIAN_KERNEL, comma-separated; names of no kernel at all are
-// reported once.
-std::vector<std::string> forced_names() {
-  std::vector<std::string> names;
-  const char* value = std::getenv("MEDIAN_KERNEL");
-  for (const char* p = value ? value : ""; *p;) {
-    const char* comma = std::strchr(p, ',');
-    const std::string name(p, comma ? size_t(comma - p) : std::strlen(p));
-    if (!name.empty()) {
-      if (find_kernel(name.c_str()))
-        names.push_back(name);
-      else
-        std::fprintf(stderr, "median: MEDIAN_KERNEL names no kernel called '%s'\n", name.c_str());
+// The kernels MEDIAN_KERNEL names, comma-separated, read once.  A name of
+// no kernel, or of one this processor cannot run, is reported then.
+const std::vector<const Kernel*>& forced_kernels() {
+  static const std::vector<const Kernel*> forced = [] {
+    std::vector<const Kernel*> kernels;
+    const char* value = std::getenv("MEDIAN_KERNEL");
+    for (const char* p = value ? value : ""; *p;) {
+      const char* comma = std::strchr(p, ',');
+      const std::string name(p, comma ? size_t(comma - p) : std::strlen(p));
+      if (!name.empty()) {
+        const Kernel* k = find_kernel(name.c_str());
+        if (!k)
+          std::fprintf(stderr, "median: MEDIAN_KERNEL names no kernel called '%s'\n", name.c_str());
+        else if (!is_supported(*k))
+          std::fprintf(stderr, "median: MEDIAN_KERNEL=%s needs %s, which this processor lacks; ignored\n",
+                       k->name, k->isa);
+        else
+          kernels.push_back(k);
+      }
+      p = comma ? comma + 1 : p + std::strlen(p);
     }
-    p = comma ? comma + 1 : p + std::strlen(p);
-  }
-  return names;
+    return kernels;
+  }();
+  return forced;
 }
 
-const Kernel& choose(Lane lane) {
-  static const std::vector<std::string> forced = forced_names();
-  const Kernel* automatic = nullptr;
-  for (const Kernel& k : table())
-    if (k.lane == lane && is_supported(k)) automatic = &k;
-  for (const std::string& name : forced) {
-    const Kernel* named = find_kernel(name.c_str());
-    if (named->lane != lane) continue;
-    if (is_supported(*named)) return *named;
-    std::fprintf(stderr, "median: MEDIAN_KERNEL=%s needs %s, which this processor lacks; using %s\n",
-                 named->name, named->isa, automatic->name);
+// Whether this processor runs each kernel of the table, asked once.
+const std::vector<bool>& supported() {
+  static const std::vector<bool> flags = [] {
+    std::vector<bool> f;
+    for (const Kernel& k : table()) f.push_back(processor_has(k.isa));
+    return f;
+  }();
+  return flags;
+}
+
+// The automatic choice, in one place: of the kernels this processor runs
+// that serve the lane type and window, the highest ranked; among equals the
+// later in the table, which is the wider instruction set.  A kernel made for
+// exactly that window (3x3, 5x5) beats any kernel of every window; among
+// those, the sliding histogram serves what nothing else does.
+int automatic_rank(const Kernel& k) { return k.window_width ? 100 + preference(k) : 0; }
+
+const Kernel& choose(Lane lane, int32_t window_width, int32_t window_height) {
+  for (const bool exact : {true, false})
+    for (const Kernel* k : forced_kernels())
+      if (k->lane == lane && serves(*k, window_width, window_height) &&
+          (k->window_width != 0) == exact)
+        return *k;
+  const Kernel* best = nullptr;
+  for (size_t i = 0; i < table().size(); ++i) {
+    const Kernel& k = table()[i];
+    if (k.lane == lane && supported()[i] && serves(k, window_width, window_height) &&
+        (!best || automatic_rank(k) >= automatic_rank(*best)))
+      best = &k;
   }
-  return *automatic;
+  return *best;  // the sliding histogram serves every window and runs anywhere
 }
 
 template <class T>
 int filter_with(const Kernel& kernel, const T* src, ptrdiff_t src_stride, T* dst,
                 ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-                median_border border) {
+                int32_t window_width, int32_t window_height, median_border border) {
   if (kernel.lane != LANE<T> || !kernel.code || !is_supported(kernel)) return MEDIAN_ERROR_KERNEL;
   return detail::filter_image(*kernel.code, src, src_stride, dst, dst_stride, width, height,
-                              channels, int(border));
+                              channels, window_width, window_height, int(border));
 }
 
 }  // namespace
@@ -227,28 +279,39 @@ const Kernel* find_kernel(const char* name) {
   return nullptr;
 }
 
+bool serves(const Kernel& kernel, int window_width, int window_height) {
+  return kernel.window_width == 0 ||
+         (kernel.window_width == window_width && kernel.window_height == window_height);
+}
+
+const Kernel& chosen_kernel(Lane lane, int window_width, int window_height) {
+  return choose(lane, window_width, window_height);
+}
+
 const Kernel& fastest_kernel(Lane lane) {
-  static const Kernel& u8 = choose(Lane::u8);
-  static const Kernel& u16 = choose(Lane::u16);
-  static const Kernel& f32 = choose(Lane::f32);
+  static const Kernel& u8 = choose(Lane::u8, detail::WINDOW, detail::WINDOW);
+  static const Kernel& u16 = choose(Lane::u16, detail::WINDOW, detail::WINDOW);
+  static const Kernel& f32 = choose(Lane::f32, detail::WINDOW, detail::WINDOW);
   return lane == Lane::u8 ? u8 : lane == Lane::u16 ? u16 : f32;
 }
 
-int filter(const Kernel& kernel, const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst,
-           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-           median_border border) {
-  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
-}
-int filter(const Kernel& kernel, const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst,
-           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-           median_border border) {
-  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
-}
-int filter(const Kernel& kernel, const float* src, ptrdiff_t src_stride, float* dst,
-           ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,
-           median_border border) {
-  return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels, border);
-}
+#define MEDIAN_FILTER_OVERLOADS(T)                                                               \
+  int filter(const Kernel& kernel, const T* src, ptrdiff_t src_stride, T* dst,                   \
+             ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,              \
+             int32_t window_width, int32_t window_height, median_border border) {                \
+    return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels,        \
+                       window_width, window_height, border);                                     \
+  }                                                                                              \
+  int filter(const Kernel& kernel, const T* src, ptrdiff_t src_stride, T* dst,                   \
+             ptrdiff_t dst_stride, int32_t width, int32_t height, int32_t channels,              \
+             median_border border) {                                                             \
+    return filter_with(kernel, src, src_stride, dst, dst_stride, width, height, channels,        \
+                       detail::WINDOW, detail::WINDOW, border);                                  \
+  }
+MEDIAN_FILTER_OVERLOADS(uint8_t)
+MEDIAN_FILTER_OVERLOADS(uint16_t)
+MEDIAN_FILTER_OVERLOADS(float)
+#undef MEDIAN_FILTER_OVERLOADS
 
 }  // namespace median
 
@@ -259,26 +322,28 @@ void median_filter_pass_fastest(int32_t h, int32_t w, int32_t padded_width,
 
 extern "C" {
 
-int median5x5_u8(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, ptrdiff_t dst_stride,
-                 int32_t width, int32_t height, int32_t channels, median_border border) {
-  return median::filter(median::fastest_kernel(median::Lane::u8), src, src_stride, dst,
-                        dst_stride, width, height, channels, border);
-}
-
-int median5x5_u16(const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst, ptrdiff_t dst_stride,
-                  int32_t width, int32_t height, int32_t channels, median_border border) {
-  return median::filter(median::fastest_kernel(median::Lane::u16), src, src_stride, dst,
-                        dst_stride, width, height, channels, border);
-}
-
-int median5x5_f32(const float* src, ptrdiff_t src_stride, float* dst, ptrdiff_t dst_stride,
-                  int32_t width, int32_t height, int32_t channels, median_border border) {
-  return median::filter(median::fastest_kernel(median::Lane::f32), src, src_stride, dst,
-                        dst_stride, width, height, channels, border);
-}
+// The window is checked by filter_image, in its place among the arguments;
+// an invalid one still has a kernel chosen for it (one of every window).
+#define MEDIAN_ENTRY_POINTS(T, suffix, lane)                                                    \
+  int median_filter_##suffix(const T* src, ptrdiff_t src_stride, T* dst, ptrdiff_t dst_stride,  \
+                             int32_t width, int32_t height, int32_t channels,                   \
+                             int32_t window_width, int32_t window_height, median_border border) { \
+    return median::filter(median::chosen_kernel(lane, window_width, window_height), src,        \
+                          src_stride, dst, dst_stride, width, height, channels, window_width,   \
+                          window_height, border);                                               \
+  }                                                                                             \
+  int median5x5_##suffix(const T* src, ptrdiff_t src_stride, T* dst, ptrdiff_t dst_stride,      \
+                         int32_t width, int32_t height, int32_t channels, median_border border) { \
+    return median::filter(median::fastest_kernel(lane), src, src_stride, dst, dst_stride, width, \
+                          height, channels, border);                                            \
+  }
+MEDIAN_ENTRY_POINTS(uint8_t, u8, median::Lane::u8)
+MEDIAN_ENTRY_POINTS(uint16_t, u16, median::Lane::u16)
+MEDIAN_ENTRY_POINTS(float, f32, median::Lane::f32)
+#undef MEDIAN_ENTRY_POINTS
 
 const char* median_error_string(int status) {
-  // One sentence per status of median5x5.h, in its order.
+  // One sentence per status of median.h, in its order.
   static const char* const MESSAGES[] = {
       "success",
       "a null pointer was given for the source or the destination image",
@@ -290,7 +355,8 @@ const char* median_error_string(int status) {
       "the source and destination share memory without being the same image with the same "
       "stride",
       "the working buffers could not be allocated",
-      "the kernel does not run on this processor or filters another element type",
+      "the kernel does not run on this processor, or filters another element type or window",
+      "a window side is even, below 1 or above 255 (MEDIAN_MAX_WINDOW)",
   };
   constexpr int COUNT = int(sizeof MESSAGES / sizeof MESSAGES[0]);
   return status <= 0 && -status < COUNT ? MESSAGES[-status] : "unknown status";

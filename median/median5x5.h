@@ -1,6 +1,9 @@
 /* SPDX-License-Identifier: MIT */
 /*
- * 5x5 median filter on the caller's own image, from C or C++.
+ * 5x5 median filter on the caller's own image, from C or C++: the calls of
+ * median.h (included here) with a 5x5 window, kept for callers that only
+ * ever want that size.  median5x5_u8(...) gives exactly what
+ * median_filter_u8(..., 5, 5, border) gives, as fast; likewise _u16, _f32.
  *
  * An image is `height` rows of `width` pixels, each pixel `channels`
  * interleaved elements (1 to 4: grey, grey and alpha, RGB, RGBA, in any
@@ -25,41 +28,11 @@
 #ifndef MEDIAN_MEDIAN5X5_H
 #define MEDIAN_MEDIAN5X5_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include "median/median.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/*
- * What the window reads beyond the image, shown for a row a b c d.
- * Rows above and below are extended the same way.  When the image is only
- * 1 or 2 pixels wide or high, the mirror modes reflect again and again
- * until they land inside (so one pixel is repeated, and of two pixels a b,
- * REFLECT_101 reads ...b a b a b a...), which is what OpenCV's
- * copyMakeBorder and borderInterpolate do.
- */
-typedef enum {
-  MEDIAN_BORDER_ZERO = 0,        /* 0 0|a b c d|0 0 (what median_filter_pass does) */
-  MEDIAN_BORDER_REPLICATE = 1,   /* a a|a b c d|d d  cv::BORDER_REPLICATE, scipy 'nearest' */
-  MEDIAN_BORDER_REFLECT_101 = 2, /* c b|a b c d|c b  cv::BORDER_REFLECT_101, scipy 'mirror' */
-  MEDIAN_BORDER_REFLECT = 3      /* b a|a b c d|d c  cv::BORDER_REFLECT, scipy 'reflect' */
-} median_border;
-
-/* What the functions return: 0 on success, one of the negative statuses
- * otherwise.  median_error_string gives each one's message. */
-enum {
-  MEDIAN_OK = 0,
-  MEDIAN_ERROR_NULL_POINTER = -1,  /* src or dst is a null pointer */
-  MEDIAN_ERROR_SIZE = -2,          /* width or height below 1, or the image does not fit in memory */
-  MEDIAN_ERROR_CHANNELS = -3,      /* channels is not 1, 2, 3 or 4 */
-  MEDIAN_ERROR_STRIDE = -4,        /* a stride is below width * channels elements or not a whole number of elements */
-  MEDIAN_ERROR_BORDER = -5,        /* border is not one of median_border */
-  MEDIAN_ERROR_OVERLAP = -6,       /* src and dst share bytes without being the same image */
-  MEDIAN_ERROR_OUT_OF_MEMORY = -7, /* the working buffers could not be allocated */
-  MEDIAN_ERROR_KERNEL = -8         /* (C++ median::filter) the kernel cannot run here or is of another element type */
-};
 
 /* 8-bit elements. */
 int median5x5_u8(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, ptrdiff_t dst_stride,
@@ -82,10 +55,6 @@ int median5x5_u16(const uint16_t* src, ptrdiff_t src_stride, uint16_t* dst, ptrd
  */
 int median5x5_f32(const float* src, ptrdiff_t src_stride, float* dst, ptrdiff_t dst_stride,
                   int32_t width, int32_t height, int32_t channels, median_border border);
-
-/* A sentence saying what `status` means; never null.  Unknown statuses get
- * a sentence saying so. */
-const char* median_error_string(int status);
 
 #ifdef __cplusplus
 }

@@ -69,15 +69,15 @@ using median::detail::KernelCode;
 template <class T>
 constexpr int LANES = Isa::BYTES / int(sizeof(T));
 const KernelCode CODES[] = {
-    {network<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::NETWORK_BAND_ROWS},
-    {rowpair<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::ROWPAIR_BAND_ROWS},
-    {column<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::COLUMN_BAND_ROWS},
-    {nullptr, network<uint16_t>, nullptr, LANES<uint16_t>, median::detail::NETWORK_BAND_ROWS},
-    {nullptr, rowpair<uint16_t>, nullptr, LANES<uint16_t>, median::detail::ROWPAIR_BAND_ROWS},
-    {nullptr, column<uint16_t>, nullptr, LANES<uint16_t>, median::detail::COLUMN_BAND_ROWS},
-    {nullptr, nullptr, network<float>, LANES<float>, median::detail::NETWORK_BAND_ROWS},
-    {nullptr, nullptr, rowpair<float>, LANES<float>, median::detail::ROWPAIR_BAND_ROWS},
-    {nullptr, nullptr, column<float>, LANES<float>, median::detail::COLUMN_BAND_ROWS},
+    {network<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::NETWORK_BAND_ROWS, 5, 5, nullptr},
+    {rowpair<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::ROWPAIR_BAND_ROWS, 5, 5, nullptr},
+    {column<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::COLUMN_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, network<uint16_t>, nullptr, LANES<uint16_t>, median::detail::NETWORK_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, rowpair<uint16_t>, nullptr, LANES<uint16_t>, median::detail::ROWPAIR_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, column<uint16_t>, nullptr, LANES<uint16_t>, median::detail::COLUMN_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, nullptr, network<float>, LANES<float>, median::detail::NETWORK_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, nullptr, rowpair<float>, LANES<float>, median::detail::ROWPAIR_BAND_ROWS, 5, 5, nullptr},
+    {nullptr, nullptr, column<float>, LANES<float>, median::detail::COLUMN_BAND_ROWS, 5, 5, nullptr},
 };
 
 template <int I>
@@ -89,15 +89,15 @@ void pass(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uin
 
 using median::Lane;
 const median::Kernel KERNELS[] = {
-  {"emulated512_network", "avx2", 512, Lane::u8, 0, 0, 0, pass<0>, &CODES[0]},
-  {"emulated512_rowpair", "avx2", 512, Lane::u8, 0, 0, 0, pass<1>, &CODES[1]},
-  {"emulated512_column", "avx2", 512, Lane::u8, 0, 0, 0, pass<2>, &CODES[2]},
-  {"emulated512_network_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[3]},
-  {"emulated512_rowpair_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[4]},
-  {"emulated512_column_u16", "avx2", 512, Lane::u16, 0, 0, 0, nullptr, &CODES[5]},
-  {"emulated512_network_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[6]},
-  {"emulated512_rowpair_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[7]},
-  {"emulated512_column_f32", "avx2", 512, Lane::f32, 0, 0, 0, nullptr, &CODES[8]},
+  {"emulated512_network", "avx2", 512, Lane::u8, 5, 5, 0, 0, 0, pass<0>, &CODES[0]},
+  {"emulated512_rowpair", "avx2", 512, Lane::u8, 5, 5, 0, 0, 0, pass<1>, &CODES[1]},
+  {"emulated512_column", "avx2", 512, Lane::u8, 5, 5, 0, 0, 0, pass<2>, &CODES[2]},
+  {"emulated512_network_u16", "avx2", 512, Lane::u16, 5, 5, 0, 0, 0, nullptr, &CODES[3]},
+  {"emulated512_rowpair_u16", "avx2", 512, Lane::u16, 5, 5, 0, 0, 0, nullptr, &CODES[4]},
+  {"emulated512_column_u16", "avx2", 512, Lane::u16, 5, 5, 0, 0, 0, nullptr, &CODES[5]},
+  {"emulated512_network_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[6]},
+  {"emulated512_rowpair_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[7]},
+  {"emulated512_column_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[8]},
 };
 const size_t KERNEL_COUNT = sizeof KERNELS / sizeof KERNELS[0];
 

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 //
 // Every kernel, at several thread counts, through the caller's entry point
-// (median::filter, which median5x5_u8, _u16 and _f32 call with the automatic
-// choice), against the independent reference, element for element: every
-// width from 1 to 40 (so rows meet every remainder of every vector width,
-// narrower than a vector included) and heights from 1 to 9, with every
-// channel count and border; rows wide enough for an interior at the widest
-// vectors; strides with gaps; in place.  The source ends at an inaccessible
+// (median::filter, which median_filter_u8, _u16 and _f32 call with the
+// automatic choice), against the independent reference, element for
+// element, on the windows it serves (a kernel of one window size on its
+// own, one of every window on a range of them, square and not, up to windows
+// far larger than the image): every width from 1 to 40 (so rows meet every
+// remainder of every vector width, narrower than a vector included) and
+// heights from 1 to 9, with every channel count and border; rows wide enough
+// for an interior at the widest vectors; strides with gaps; in place, with
+// tall windows whose rows cross bands and threads' blocks.  The source ends at an inaccessible
 // page and the destination is fenced with guard bytes, in the gaps between
 // rows too, so a stray read faults and a stray write shows.  The 8-bit
 // kernels' passes on a zero-padded frame are checked the same way.
@@ -60,18 +63,37 @@ template <class T>
   return ::testing::AssertionSuccess();
 }
 
+// A window, columns by rows.
+struct Window {
+  int32_t width, height;
+};
+
 // One image as a caller would hand it over: rows with a gap of `gap`
-// elements, the destination `misalign` bytes off alignment.
+// elements, the destination `misalign` bytes off alignment; and the window.
 struct Layout {
   int32_t w, h, channels;
   median_border border;
   size_t gap = 0, misalign = 0;
+  Window window = {5, 5};
 };
 
 std::string describe(const Layout& l) {
   return std::to_string(l.w) + "x" + std::to_string(l.h) + "x" + std::to_string(l.channels) +
-         " border " + std::to_string(int(l.border)) + " gap " + std::to_string(l.gap);
+         " border " + std::to_string(int(l.border)) + " gap " + std::to_string(l.gap) +
+         " window " + std::to_string(l.window.width) + "x" + std::to_string(l.window.height);
 }
+
+template <class T>
+std::vector<T> reference_of(const std::vector<T>& image, const Layout& l) {
+  return reference::median(image, l.w, l.h, l.channels, l.window.width, l.window.height, l.border);
+}
+
+// The windows a test takes its cases from for a kernel of every window:
+// small and middle ones, flat and tall ones, even 1 x 1.
+constexpr Window SMALL_WINDOWS[] = {{3, 3}, {1, 1}, {7, 7}, {1, 5}, {5, 1}, {3, 7},
+                                    {9, 3}, {5, 5}, {11, 11}, {15, 5}, {3, 1}, {9, 9}};
+// Windows for wide rows: larger, and rectangular both ways.
+constexpr Window WIDE_ROW_WINDOWS[] = {{7, 7}, {31, 5}, {3, 15}, {25, 3}, {13, 13}, {1, 9}};
 
 template <class T>
 std::vector<T> run_kernel(const median::Kernel& kernel, const std::vector<T>& packed,
@@ -80,7 +102,7 @@ std::vector<T> run_kernel(const median::Kernel& kernel, const std::vector<T>& pa
   const FencedImage<T> src(packed, l.h, row, stride, 0);
   GuardedImage<T> dst(l.h, row, stride + (l.gap % 2) * sizeof(T), l.misalign);
   const int status = median::filter(kernel, src.data(), src.stride(), dst.data(), dst.stride(),
-                                    l.w, l.h, l.channels, l.border);
+                                    l.w, l.h, l.channels, l.window.width, l.window.height, l.border);
   EXPECT_EQ(status, MEDIAN_OK) << median_error_string(status);
   EXPECT_TRUE(dst.guards_intact()) << "wrote outside the rows";
   return dst.packed();
@@ -95,8 +117,9 @@ std::vector<T> run_in_place(const median::Kernel& kernel, const std::vector<T>& 
   for (int32_t y = 0; y < l.h; ++y)
     std::memcpy(reinterpret_cast<uint8_t*>(image.data()) + y * stride, &packed[y * row],
                 row * sizeof(T));
-  const int status = median::filter(kernel, image.data(), image.stride(), image.data(),
-                                    image.stride(), l.w, l.h, l.channels, l.border);
+  const int status =
+      median::filter(kernel, image.data(), image.stride(), image.data(), image.stride(), l.w, l.h,
+                     l.channels, l.window.width, l.window.height, l.border);
   EXPECT_EQ(status, MEDIAN_OK) << median_error_string(status);
   EXPECT_TRUE(image.guards_intact()) << "wrote outside the rows";
   return image.packed();
@@ -126,6 +149,14 @@ class KernelMatrix : public ::testing::TestWithParam<std::tuple<std::string, int
   }
   void TearDown() override { omp_set_num_threads(saved_); }
 
+  // The window for case i: the kernel's own, or for a kernel of every
+  // window, one of `windows`, in turn.
+  template <size_t N>
+  Window window(size_t i, const Window (&windows)[N]) const {
+    if (kernel_->window_width) return {kernel_->window_width, kernel_->window_height};
+    return windows[i % N];
+  }
+
   // Calls body.template operator()<T>() with the kernel's lane type.
   template <class Body>
   void for_lane(Body body) const {
@@ -148,11 +179,12 @@ TEST_P(KernelMatrix, MatchesReferenceForEveryWidthUpTo40) {
     std::mt19937 rng{unsigned(std::get<1>(GetParam()))};
     for (int32_t h = 1; h <= 9; ++h)
       for (int32_t w = 1; w <= 40; ++w) {
-        // Every channel count and border meets every height's residue mod 4.
-        const Layout l{w, h, 1 + (w + h) % 4, BORDERS[(w + 2 * h) % 4], size_t(w % 3), size_t(w % 5)};
+        // Every channel count and border meets every height's residue mod
+        // 4, and every window many sizes.
+        const Layout l{w,           h,           1 + (w + h) % 4, BORDERS[(w + 2 * h) % 4],
+                       size_t(w % 3), size_t(w % 5), window(size_t(w * 3 + h), SMALL_WINDOWS)};
         const std::vector<T> image = random_elements<T>(size_t(w) * h * l.channels, &rng, w % 7 == 0);
-        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l),
-                                  reference::median5x5(image, w, h, l.channels, l.border)))
+        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
             << describe(l);
       }
   });
@@ -165,35 +197,57 @@ TEST_P(KernelMatrix, MatchesReferenceOnWideRowsWithEveryBorderAndChannelCount) {
   for_lane([&](auto zero) {
     using T = decltype(zero);
     std::mt19937 rng{7};
+    size_t i = 0;
     for (const auto& [w, h] : {std::pair{130, 9}, {301, 12}, {83, 70}})
       for (int32_t channels = 1; channels <= 4; ++channels)
         for (const median_border border : BORDERS) {
-          const Layout l{w, h, channels, border, size_t(channels + 1), 3};
+          const Layout l{w, h, channels, border, size_t(channels + 1), 3, window(i++, WIDE_ROW_WINDOWS)};
           const bool few = (channels + int(border)) % 2;
           const std::vector<T> image = random_elements<T>(size_t(w) * h * channels, &rng, few);
-          ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l),
-                                    reference::median5x5(image, w, h, channels, border)))
+          ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
               << describe(l);
         }
   });
 }
 
 // In place the result is the same, whatever the heights of the bands and
-// the threads' blocks.
+// the threads' blocks, and however many rows above and below they reach.
+constexpr Window IN_PLACE_WINDOWS[] = {{5, 5}, {3, 61}, {9, 1}, {21, 21}, {1, 3}, {7, 131}};
 TEST_P(KernelMatrix, InPlaceGivesTheSameResult) {
   for_lane([&](auto zero) {
     using T = decltype(zero);
     std::mt19937 rng{13};
+    size_t i = 0;
     for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {5, 2}, {37, 9}, {70, 17}, {40, 131}}) {
       const int32_t channels = 1 + (w + h) % 4;
       for (const median_border border : BORDERS) {
-        const Layout l{w, h, channels, border, size_t(w % 2), 1};
+        const Layout l{w, h, channels, border, size_t(w % 2), 1, window(i++, IN_PLACE_WINDOWS)};
         const std::vector<T> image = random_elements<T>(size_t(w) * h * channels, &rng, false);
-        ASSERT_TRUE(same_elements(run_in_place(*kernel_, image, l),
-                                  reference::median5x5(image, w, h, channels, border)))
+        ASSERT_TRUE(same_elements(run_in_place(*kernel_, image, l), reference_of(image, l)))
             << describe(l);
       }
     }
+  });
+}
+
+// Windows up to the largest, on images smaller than them, square and not:
+// the mirrors reflect again and again.  Kernels of every window only.
+class AnyWindowMatrix : public KernelMatrix {};
+
+TEST_P(AnyWindowMatrix, WindowsLargerThanTheImage) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    std::mt19937 rng{21};
+    const Window windows[] = {{255, 255}, {255, 3}, {3, 255}, {101, 51}, {31, 255}};
+    size_t i = 0;
+    for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {17, 5}, {40, 20}})
+      for (const median_border border : BORDERS) {
+        const Layout l{w, h, 1 + int32_t(i % 4), border, i % 3, i % 5, windows[i % 5]};
+        ++i;
+        const std::vector<T> image = random_elements<T>(size_t(w) * h * l.channels, &rng, i % 3 == 0);
+        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
+            << describe(l);
+      }
   });
 }
 
@@ -201,7 +255,9 @@ TEST_P(KernelMatrix, InPlaceGivesTheSameResult) {
 // with the output aligned (streamed) and not (stored as usual), every lane
 // type holding the same bytes promoted: the same as the fastest 8-bit pass,
 // itself held to the reference in PaddedPassMatrix.
-TEST_P(KernelMatrix, MatchesTheFastestPassOnAStreamedFrame) {
+class VectorKernelMatrix : public KernelMatrix {};
+
+TEST_P(VectorKernelMatrix, MatchesTheFastestPassOnAStreamedFrame) {
   constexpr int32_t W = 1603;
   constexpr size_t STREAMED_BYTES = size_t(8) << 20;
   for_lane([&](auto zero) {
@@ -247,6 +303,31 @@ std::string param_name(const ::testing::TestParamInfo<std::tuple<std::string, in
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelMatrix,
                          ::testing::Combine(::testing::ValuesIn(kernel_names()),
                                             ::testing::Values(1, 2, 3, 7)),
+                         param_name);
+
+std::vector<std::string> any_window_kernel_names() {
+  std::vector<std::string> names;
+  for (const median::Kernel& k : kernels_under_test())
+    if (!k.window_width) names.push_back(k.name);
+  return names;
+}
+
+// Streaming stores are a matter of the vector sweeps only.
+std::vector<std::string> vector_kernel_names() {
+  std::vector<std::string> names;
+  for (const median::Kernel& k : kernels_under_test())
+    if (k.vector_bits) names.push_back(k.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, VectorKernelMatrix,
+                         ::testing::Combine(::testing::ValuesIn(vector_kernel_names()),
+                                            ::testing::Values(1, 2, 3, 7)),
+                         param_name);
+
+INSTANTIATE_TEST_SUITE_P(Kernels, AnyWindowMatrix,
+                         ::testing::Combine(::testing::ValuesIn(any_window_kernel_names()),
+                                            ::testing::Values(1, 3)),
                          param_name);
 
 // The 8-bit kernels' passes on a zero-padded frame (median_filter_pass's

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 //
-// The caller's entry points as a caller meets them: every refusal with its
-// status and message and the destination untouched, which buffers count as
-// overlapping, the order of floats (NaNs, infinities, signed zeros,
-// denormals) in every float kernel, agreement with OpenCV where the build
-// has it, and which kernel the automatic choice and MEDIAN_KERNEL pick.
+// The caller's entry points (median_filter_* and median5x5_*) as a caller
+// meets them: every refusal with its status and message and the destination
+// untouched, which buffers count as overlapping, the order of floats (NaNs,
+// infinities, signed zeros, denormals) in every float kernel, agreement with
+// OpenCV where the build has it, and which kernel the automatic choice and
+// MEDIAN_KERNEL pick for each window.
 
 #include <gtest/gtest.h>
 
@@ -79,9 +80,42 @@ TEST(Median5x5, RefusesEveryBadArgumentAndWritesNothing) {
   EXPECT_EQ(d32, std::vector<float>(100, 9));
 }
 
+// Every bad window, at every element type, with the destination untouched:
+// even sides, sides below 1 or above the largest.
+TEST(MedianFilter, RefusesEveryBadWindowAndWritesNothing) {
+  const int32_t w = 9, h = 7;
+  std::vector<uint8_t> s8(w * h, 7), d8(w * h, UNTOUCHED);
+  std::vector<uint16_t> s16(w * h, 7), d16(w * h, UNTOUCHED);
+  std::vector<float> s32(w * h, 7), d32(w * h, UNTOUCHED);
+  const std::pair<int32_t, int32_t> bad[] = {{4, 5},  {5, 2},  {0, 3},   {3, -1},
+                                             {257, 1}, {1, 256}, {-255, 3}, {INT32_MIN, 1}};
+  for (const auto& [ww, wh] : bad) {
+    EXPECT_EQ(median_filter_u8(s8.data(), w, d8.data(), w, w, h, 1, ww, wh, MEDIAN_BORDER_REFLECT),
+              MEDIAN_ERROR_WINDOW);
+    EXPECT_EQ(median_filter_u16(s16.data(), 2 * w, d16.data(), 2 * w, w, h, 1, ww, wh,
+                                MEDIAN_BORDER_ZERO),
+              MEDIAN_ERROR_WINDOW);
+    EXPECT_EQ(median_filter_f32(s32.data(), 4 * w, d32.data(), 4 * w, w, h, 1, ww, wh,
+                                MEDIAN_BORDER_REPLICATE),
+              MEDIAN_ERROR_WINDOW);
+  }
+  EXPECT_EQ(d8, std::vector<uint8_t>(w * h, UNTOUCHED));
+  EXPECT_EQ(d16, std::vector<uint16_t>(w * h, UNTOUCHED));
+  EXPECT_EQ(d32, std::vector<float>(w * h, UNTOUCHED));
+  // The largest window is allowed, and a kernel of one window size refuses
+  // any other.
+  EXPECT_EQ(median_filter_u8(s8.data(), w, d8.data(), w, w, h, 1, 255, 255, MEDIAN_BORDER_ZERO),
+            MEDIAN_OK);
+  std::fill(d8.begin(), d8.end(), UNTOUCHED);
+  EXPECT_EQ(median::filter(median::fastest_kernel(median::Lane::u8), s8.data(), w, d8.data(), w,
+                           w, h, 1, 7, 7, MEDIAN_BORDER_ZERO),
+            MEDIAN_ERROR_KERNEL);
+  EXPECT_EQ(d8, std::vector<uint8_t>(w * h, UNTOUCHED));
+}
+
 TEST(Median5x5, EveryStatusHasItsOwnMessage) {
   std::vector<std::string> seen;
-  for (int status = MEDIAN_OK; status >= MEDIAN_ERROR_KERNEL; --status) {
+  for (int status = MEDIAN_OK; status >= MEDIAN_ERROR_WINDOW; --status) {
     const std::string message = median_error_string(status);
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(std::count(seen.begin(), seen.end(), message), 0) << message;
@@ -220,6 +254,29 @@ TEST(Median5x5, FloatsFollowTheDocumentedOrderInEveryKernel) {
   }
 }
 
+// The same windows laid out as one row of 25 (a 25 x 1 window) and as one
+// column (1 x 25), for the kernels of every window.
+TEST(MedianFilter, FloatsFollowTheDocumentedOrderInEveryWindowShape) {
+  std::mt19937 rng(10);
+  for (std::vector<float> window : special_windows()) {
+    std::vector<float> sorted = window;
+    std::sort(sorted.begin(), sorted.end(), reference::float_less);
+    std::shuffle(window.begin(), window.end(), rng);
+    for (const median::Kernel* k : float_kernels()) {
+      if (k->window_width) continue;
+      for (const bool row : {true, false}) {
+        std::vector<float> out(25);
+        ASSERT_EQ(median::filter(*k, window.data(), row ? 100 : 4, out.data(), row ? 100 : 4,
+                                 row ? 25 : 1, row ? 1 : 25, 1, row ? 25 : 1, row ? 1 : 25,
+                                 MEDIAN_BORDER_ZERO),
+                  MEDIAN_OK);
+        EXPECT_EQ(bits_of(out[12]), bits_of(sorted[12]))
+            << k->name << (row ? " row" : " column") << ": got " << out[12] << ", want " << sorted[12];
+      }
+    }
+  }
+}
+
 // At most 12 NaNs never make a NaN; 13 always do.
 TEST(Median5x5, TwelveNaNsNeverWinThirteenAlwaysDo) {
   for (const int nans : {12, 13}) {
@@ -239,46 +296,50 @@ constexpr median::Lane LANE = std::is_same_v<T, uint8_t>    ? median::Lane::u8
                               : std::is_same_v<T, uint16_t> ? median::Lane::u16
                                                             : median::Lane::f32;
 
-// cv::medianBlur(src, dst, 5) replicates the edge; with that border every
-// element, edges included, must be the same, for each depth and channel
-// count it takes.
+// cv::medianBlur(src, dst, k) replicates the edge; with that border every
+// element, edges included, must be the same, for each window size, depth
+// and channel count it takes (8-bit: every size; 16-bit and float: 3 and 5).
 template <class T>
-void expect_same_as_opencv(int cv_depth) {
+void expect_same_as_opencv(int cv_depth, std::initializer_list<int> sizes) {
   std::mt19937 rng(17);
-  for (const int channels : {1, 3, 4})
-    for (const auto& [w, h] : {std::pair{1, 1}, {2, 7}, {37, 29}, {301, 64}}) {
-      cv::Mat src(h, w, CV_MAKETYPE(cv_depth, channels));
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w * channels; ++x) {
-          if constexpr (std::is_same_v<T, float>)
-            src.ptr<float>(y)[x] = float(int(rng() % 2001) - 1000) / 7.0f;
-          else
-            src.ptr<T>(y)[x] = T(rng());
-        }
-      cv::Mat theirs, ours(h, w, src.type());
-      cv::medianBlur(src, theirs, 5);
-      ASSERT_EQ(median::filter(median::fastest_kernel(LANE<T>), src.ptr<T>(0), ptrdiff_t(src.step),
-                               ours.ptr<T>(0), ptrdiff_t(ours.step), w, h, channels,
-                               MEDIAN_BORDER_REPLICATE),
-                MEDIAN_OK);
-      EXPECT_EQ(cv::norm(theirs, ours, cv::NORM_INF), 0) << w << "x" << h << "x" << channels;
-    }
+  for (const int k : sizes)
+    for (const int channels : {1, 3, 4})
+      for (const auto& [w, h] : {std::pair{1, 1}, {2, 7}, {37, 29}, {301, 64}}) {
+        cv::Mat src(h, w, CV_MAKETYPE(cv_depth, channels));
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w * channels; ++x) {
+            if constexpr (std::is_same_v<T, float>)
+              src.ptr<float>(y)[x] = float(int(rng() % 2001) - 1000) / 7.0f;
+            else
+              src.ptr<T>(y)[x] = T(rng());
+          }
+        cv::Mat theirs, ours(h, w, src.type());
+        cv::medianBlur(src, theirs, k);
+        ASSERT_EQ(median::filter(median::chosen_kernel(LANE<T>, k, k), src.ptr<T>(0),
+                                 ptrdiff_t(src.step), ours.ptr<T>(0), ptrdiff_t(ours.step), w, h,
+                                 channels, k, k, MEDIAN_BORDER_REPLICATE),
+                  MEDIAN_OK);
+        EXPECT_EQ(cv::norm(theirs, ours, cv::NORM_INF), 0)
+            << w << "x" << h << "x" << channels << " window " << k;
+      }
 }
 
-TEST(Median5x5, ReplicateBorderMatchesOpenCVEverywhere) {
-  expect_same_as_opencv<uint8_t>(CV_8U);
-  expect_same_as_opencv<uint16_t>(CV_16U);
-  expect_same_as_opencv<float>(CV_32F);
+TEST(MedianFilter, ReplicateBorderMatchesOpenCVEverywhere) {
+  expect_same_as_opencv<uint8_t>(CV_8U, {3, 5, 7, 9, 15, 31, 101});
+  expect_same_as_opencv<uint16_t>(CV_16U, {3, 5});
+  expect_same_as_opencv<float>(CV_32F, {3, 5});
 }
 #endif
 
 // ---- the choice of kernel --------------------------------------------------
 
-// MEDIAN_KERNEL decides what the entry points run, per lane type: each
-// kernel this processor supports, by name; an unknown or unsupported name
-// is reported and the automatic choice stays.  The choice is made once per
-// process, so each case runs in a child.
-TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneType) {
+// MEDIAN_KERNEL decides what the entry points run, per lane type and
+// window: each kernel this processor supports, by name, takes the windows it
+// serves (a kernel of that very window before one of every window); an
+// unknown or unsupported name is reported and the automatic choice stays.
+// The choice is made once per process, so each case runs in a child, which
+// prints what median5x5_u8, _u16, _f32 and a 7x7 median_filter_u8 run.
+TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneTypeAndWindow) {
   // A child normally starts afresh by executing this program again.  Under
   // a user-mode emulator (MEDIAN_TEST_EMULATOR, set for a cross build's
   // tests) it cannot: the host kernel does not run the target's programs.
@@ -297,37 +358,50 @@ TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneType) {
   auto run_with = [&](const char* value) {
     setenv("MEDIAN_KERNEL", value, 1);
     uint8_t dst[64];
-    const int status = median5x5_u8(src, 8, dst, 8, 8, 8, 1, MEDIAN_BORDER_REPLICATE);
-    std::fprintf(stderr, "[%s %s %s]", median::fastest_kernel(median::Lane::u8).name,
+    const int status = median5x5_u8(src, 8, dst, 8, 8, 8, 1, MEDIAN_BORDER_REPLICATE) |
+                       median_filter_u8(src, 8, dst, 8, 8, 8, 1, 7, 7, MEDIAN_BORDER_REPLICATE);
+    std::fprintf(stderr, "[%s %s %s %s]", median::fastest_kernel(median::Lane::u8).name,
                  median::fastest_kernel(median::Lane::u16).name,
-                 median::fastest_kernel(median::Lane::f32).name);
+                 median::fastest_kernel(median::Lane::f32).name,
+                 median::chosen_kernel(median::Lane::u8, 7, 7).name);
     std::exit(status);
   };
-  std::string automatic[3];
+  // Without MEDIAN_KERNEL: for 5x5, the last supported 5x5 kernel of each
+  // lane type in the table; for 7x7, the kernel of every window.
+  std::string automatic[4];
   for (const median::Kernel& k : median::kernels())
-    if (median::is_supported(k)) automatic[int(k.lane)] = k.name;
-  const std::string all_automatic = automatic[0] + " " + automatic[1] + " " + automatic[2];
+    if (median::is_supported(k) && k.window_width == 5) automatic[int(k.lane)] = k.name;
+  for (const median::Kernel& k : median::kernels())
+    if (median::is_supported(k) && k.lane == median::Lane::u8 && median::serves(k, 7, 7))
+      automatic[3] = k.name;
+  auto expected = [](const std::string (&names)[4]) {
+    return "^\\[" + names[0] + " " + names[1] + " " + names[2] + " " + names[3] + "\\]$";
+  };
   for (const median::Kernel& k : median::kernels()) {
     if (!median::is_supported(k)) continue;
-    std::string want[3] = {automatic[0], automatic[1], automatic[2]};
-    want[int(k.lane)] = k.name;
-    EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
-                "^\\[" + want[0] + " " + want[1] + " " + want[2] + "\\]$");
+    std::string want[4] = {automatic[0], automatic[1], automatic[2], automatic[3]};
+    if (median::serves(k, 5, 5)) want[int(k.lane)] = k.name;
+    if (k.lane == median::Lane::u8 && median::serves(k, 7, 7)) want[3] = k.name;
+    EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0), expected(want)) << k.name;
   }
-  // One name per lane type, in a list.
-  EXPECT_EXIT(run_with("network_portable,rowpair_portable_f32"), ::testing::ExitedWithCode(0),
-              "^\\[network_portable " + automatic[1] + " rowpair_portable_f32\\]$");
+  // One name per lane type and window, in a list: the 5x5 kernel takes
+  // 5x5 windows although a kernel of every window comes first.
+  for (const median::Kernel& any : median::kernels()) {
+    if (any.lane != median::Lane::u8 || any.window_width || !median::is_supported(any)) continue;
+    const std::string list = std::string(any.name) + ",network_portable,rowpair_portable_f32";
+    EXPECT_EXIT(run_with(list.c_str()), ::testing::ExitedWithCode(0),
+                expected({"network_portable", automatic[1], "rowpair_portable_f32", any.name}));
+  }
   EXPECT_EXIT(run_with("no_such_kernel"), ::testing::ExitedWithCode(0),
-              "MEDIAN_KERNEL names no kernel called 'no_such_kernel'\n\\[" + all_automatic + "\\]$");
+              "MEDIAN_KERNEL names no kernel called 'no_such_kernel'\n" + expected(automatic).substr(1));
   for (const median::Kernel& k : median::kernels()) {
     if (!median::is_supported(k)) {
       EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0),
-                  "needs " + std::string(k.isa) + ", which this processor lacks; using " +
-                      automatic[int(k.lane)]);
+                  "needs " + std::string(k.isa) + ", which this processor lacks; ignored\n" +
+                      expected(automatic).substr(1));
     }
   }
-  // With nothing forced, the last supported kernel of each lane type.
-  EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), "^\\[" + all_automatic + "\\]$");
+  EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), expected(automatic));
 }
 
 TEST(KernelChoice, AKernelOfAnotherLaneTypeOrProcessorIsRefused) {

@@ -2,8 +2,8 @@
 //
 // The independent reference every kernel is held to: extend the image by the
 // border with index arithmetic of its own (each mirror as a periodic
-// sequence, not the library's step-by-step reflection), gather each 5x5
-// window of one channel and take its 13th smallest with std::nth_element.
+// sequence, not the library's step-by-step reflection), gather each window
+// of one channel and take its middle element with std::nth_element.
 // Floats are ordered as the library documents: numbers, -0.0 below +0.0,
 // every NaN above +infinity.
 #pragma once
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "median/median5x5.h"
+#include "median/median.h"
 
 namespace reference {
 
@@ -68,26 +68,40 @@ bool less(T a, T b) {
     return a < b;
 }
 
-// The 5x5 median of a packed image (rows of width * channels elements).
+// The window_width x window_height median of a packed image (rows of
+// width * channels elements): the (n - 1) / 2-th smallest of the n window
+// elements of the same channel.
 template <class T>
-std::vector<T> median5x5(const std::vector<T>& image, int32_t width, int32_t height,
-                         int32_t channels, median_border border) {
+std::vector<T> median(const std::vector<T>& image, int32_t width, int32_t height, int32_t channels,
+                      int32_t window_width, int32_t window_height, median_border border) {
   std::vector<T> out(image.size());
-  T window[25];
+  const int64_t rx = window_width / 2, ry = window_height / 2;
+  std::vector<T> window(size_t(window_width) * size_t(window_height));
+  const size_t middle = (window.size() - 1) / 2;
+  // The source column of every window column, once per image.
+  std::vector<int64_t> columns(size_t(width + 2 * rx));
+  for (int64_t x = -rx; x < width + rx; ++x) columns[size_t(x + rx)] = extended_index(x, width, border);
   for (int64_t y = 0; y < height; ++y)
     for (int64_t x = 0; x < width; ++x)
       for (int64_t c = 0; c < channels; ++c) {
-        int n = 0;
-        for (int64_t dy = -2; dy <= 2; ++dy)
-          for (int64_t dx = -2; dx <= 2; ++dx) {
-            const int64_t sy = extended_index(y + dy, height, border);
-            const int64_t sx = extended_index(x + dx, width, border);
+        size_t n = 0;
+        for (int64_t dy = -ry; dy <= ry; ++dy) {
+          const int64_t sy = extended_index(y + dy, height, border);
+          for (int64_t dx = -rx; dx <= rx; ++dx) {
+            const int64_t sx = columns[size_t(x + dx + rx)];
             window[n++] = sy < 0 || sx < 0 ? T(0) : image[size_t((sy * width + sx) * channels + c)];
           }
-        std::nth_element(window, window + 12, window + 25, less<T>);
-        out[size_t((y * width + x) * channels + c)] = window[12];
+        }
+        std::nth_element(window.begin(), window.begin() + ptrdiff_t(middle), window.end(), less<T>);
+        out[size_t((y * width + x) * channels + c)] = window[middle];
       }
   return out;
+}
+
+template <class T>
+std::vector<T> median5x5(const std::vector<T>& image, int32_t width, int32_t height,
+                         int32_t channels, median_border border) {
+  return median(image, width, height, channels, 5, 5, border);
 }
 
 }  // namespace reference

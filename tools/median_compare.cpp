@@ -473,7 +473,7 @@ int main(int argc, char** argv) {
   auto add = [&](Contender c) { contenders.push_back(std::move(c)); };
   // Kernels, through the caller's entry point.
   for (const median::Kernel& k : median::kernels()) {
-    if (k.lane != depth) continue;
+    if (k.lane != depth || !k.vector_bits) continue;
     if (!median::is_supported(k)) {
       skipped.push_back(&k);
       continue;
@@ -665,7 +665,7 @@ int main(int argc, char** argv) {
     std::printf("  \"kernels\": [");
     bool first = true;
     for (const median::Kernel& k : median::kernels()) {
-      if (k.lane != depth || !median::is_supported(k)) continue;
+      if (k.lane != depth || !k.vector_bits || !median::is_supported(k)) continue;
       long differing = 0;
       std::string runs;
       for (const Contender& c : contenders) {
