@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 //
-// The Python module median5x5: median5x5(a, mode="nearest", out=None) runs
-// the engine's C entry points (median5x5.h) on a NumPy image of uint8,
-// uint16 or float32 elements, shaped (H, W) or (H, W, C) with C from 1 to 4.
+// The Python module median5x5: median_filter(a, size, mode="nearest",
+// out=None) and median5x5(a, mode="nearest", out=None) run the engine's C
+// entry points (median.h) on a NumPy image of uint8, uint16 or float32
+// elements, shaped (H, W) or (H, W, C) with C from 1 to 4.
 //
 // An array whose rows hold their pixels packed (element after element,
 // pixel after pixel, rows a positive whole number of elements apart) is
@@ -24,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "median/median5x5.h"
+#include "median/median.h"
 
 namespace py = pybind11;
 
@@ -124,24 +125,64 @@ void copy_into(const py::array& to, const py::array& from) {
   py::module_::import("numpy").attr("copyto")(to, from);
 }
 
+// A window, rows by columns.
+struct Window {
+  int32_t rows, columns;
+};
+
 int run(Element element, const void* src, py::ssize_t src_stride, void* dst, py::ssize_t dst_stride,
-        const Geometry& g, median_border border) {
+        const Geometry& g, Window window, median_border border) {
   switch (element) {
     case Element::u8:
-      return median5x5_u8(static_cast<const uint8_t*>(src), src_stride, static_cast<uint8_t*>(dst),
-                          dst_stride, g.width, g.height, g.channels, border);
+      return median_filter_u8(static_cast<const uint8_t*>(src), src_stride,
+                              static_cast<uint8_t*>(dst), dst_stride, g.width, g.height,
+                              g.channels, window.columns, window.rows, border);
     case Element::u16:
-      return median5x5_u16(static_cast<const uint16_t*>(src), src_stride,
-                           static_cast<uint16_t*>(dst), dst_stride, g.width, g.height, g.channels,
-                           border);
+      return median_filter_u16(static_cast<const uint16_t*>(src), src_stride,
+                               static_cast<uint16_t*>(dst), dst_stride, g.width, g.height,
+                               g.channels, window.columns, window.rows, border);
     case Element::f32:
-      return median5x5_f32(static_cast<const float*>(src), src_stride, static_cast<float*>(dst),
-                           dst_stride, g.width, g.height, g.channels, border);
+      return median_filter_f32(static_cast<const float*>(src), src_stride,
+                               static_cast<float*>(dst), dst_stride, g.width, g.height, g.channels,
+                               window.columns, window.rows, border);
   }
   return MEDIAN_ERROR_KERNEL;  // not reached: every element type is above
 }
 
-py::object median5x5(const py::object& a_in, const std::string& mode, const py::object& out_in) {
+const char* const SIZE_EXPECTED = "size must be an odd int or a (rows, columns) pair of odd ints, got ";
+
+bool is_integer(const py::handle& h) {
+  return PyIndex_Check(h.ptr()) && !py::isinstance<py::bool_>(h);
+}
+
+// One window side from a Python or NumPy integer; anything out of range, or
+// even, is refused as the library refuses it.
+int32_t window_side(const py::handle& side) {
+  if (!is_integer(side)) throw py::type_error(SIZE_EXPECTED + std::string(py::repr(side)));
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(side.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow || value < 1 || value > MEDIAN_MAX_WINDOW || value % 2 == 0)
+    raise_status(MEDIAN_ERROR_WINDOW, "size " + std::string(py::repr(side)));
+  return int32_t(value);
+}
+
+// `size`: an integer for a square window, or a (rows, columns) sequence.
+Window window_of(const py::object& size) {
+  if (is_integer(size)) {
+    const int32_t side = window_side(size);
+    return {side, side};
+  }
+  if (py::isinstance<py::sequence>(size) && !py::isinstance<py::str>(size) && py::len(size) == 2) {
+    const py::sequence pair = py::reinterpret_borrow<py::sequence>(size);
+    return {window_side(pair[0]), window_side(pair[1])};
+  }
+  throw py::type_error(SIZE_EXPECTED + std::string(py::repr(size)));
+}
+
+py::object filter(const py::object& a_in, Window window, const std::string& mode,
+                  const py::object& out_in) {
   const py::array a = py::array::ensure(a_in);
   if (!a)
     throw py::type_error("expected an array of uint8, uint16 or float32, got " +
@@ -197,11 +238,20 @@ py::object median5x5(const py::object& a_in, const std::string& mode, const py::
   int status;
   {
     py::gil_scoped_release unlocked;
-    status = run(*element, src_data, src_stride, dst_data, dst_stride, g, border);
+    status = run(*element, src_data, src_stride, dst_data, dst_stride, g, window, border);
   }
   if (status != MEDIAN_OK) raise_status(status);
   if (through_temporary) copy_into(*out, dst);
   return out ? out_in : py::object(dst);
+}
+
+py::object median_filter(const py::object& a, const py::object& size, const std::string& mode,
+                         const py::object& out) {
+  return filter(a, window_of(size), mode, out);
+}
+
+py::object median5x5(const py::object& a, const std::string& mode, const py::object& out) {
+  return filter(a, {5, 5}, mode, out);
 }
 
 }  // namespace
@@ -210,15 +260,43 @@ PYBIND11_MODULE(median5x5, m) {
   // The docstring carries the signature in NumPy's style, defaults and all.
   py::options options;
   options.disable_function_signatures();
-  m.doc() = "5x5 median filter for NumPy images of uint8, uint16 or float32 elements.";
+  m.doc() = "Median filter of any odd window for NumPy images of uint8, uint16 or float32 elements.";
   m.attr("__version__") = MEDIAN_VERSION;
+  m.attr("MAX_WINDOW") = MEDIAN_MAX_WINDOW;
+  m.def("median_filter", &median_filter, py::arg("a"), py::arg("size"), py::arg("mode") = "nearest",
+        py::arg("out") = py::none(),
+        R"(median_filter(a, size, mode="nearest", out=None)
+
+Every element becomes the median of the elements of the same channel in
+the window around it: what scipy.ndimage.median_filter gives with
+size=(rows, columns) for a 2-D array and size=(rows, columns, 1) for a 3-D
+one (cval=0).
+
+a:    (H, W) or (H, W, C) with C from 1 to 4; dtype uint8, uint16 or
+      float32; any strides.  Float medians order -0.0 below +0.0 and every
+      NaN above +inf.
+size: an odd int for a square window, or a (rows, columns) pair of odd
+      ints, each from 1 to MAX_WINDOW (255); the window may be larger than
+      the image.
+mode: what the window reads beyond the edges, by scipy.ndimage's names:
+      "constant" (zeros), "nearest" (a a | a b c d, the edge repeated),
+      "mirror" (c b | a b c d) or "reflect" (b a | a b c d); the mirrors
+      reflect again and again where the window is larger than the image.
+out:  None for a new array, or a writeable array of the same shape and
+      dtype to fill, which may be `a` itself.  Returned.
+
+Raises TypeError for a dtype other than the three or a size that is not
+ints, ValueError for any other argument the filter cannot take; nothing is
+written then.  The GIL is released while filtering; the filter's own
+threads are OpenMP's (OMP_NUM_THREADS).)");
   m.def("median5x5", &median5x5, py::arg("a"), py::arg("mode") = "nearest",
         py::arg("out") = py::none(),
         R"(median5x5(a, mode="nearest", out=None)
 
-Every element becomes the median of the 25 elements of the same channel in
-the 5x5 window around it: what scipy.ndimage.median_filter gives with
-size=(5, 5) for a 2-D array and size=(5, 5, 1) for a 3-D one (cval=0).
+median_filter(a, 5, mode, out): every element becomes the median of the 25
+elements of the same channel in the 5x5 window around it, what
+scipy.ndimage.median_filter gives with size=(5, 5) for a 2-D array and
+size=(5, 5, 1) for a 3-D one (cval=0).
 
 a:    (H, W) or (H, W, C) with C from 1 to 4; dtype uint8, uint16 or
       float32; any strides.  Float medians order -0.0 below +0.0 and every

@@ -2,9 +2,10 @@
 """The Python module median5x5 against scipy.ndimage.median_filter, a median
 found by selection, written apart from the engine's sorting networks: every
 mode, element type and channel count on random images from 1x1 to 40x37;
-the array layouts NumPy makes (views, steps, Fortran order, unaligned data);
-`out` of every layout, in place and overlapping `a`; several Python threads
-at once; and each refusal once, with `out` left as it was.
+windows of many sizes and shapes, larger than the image too; the array
+layouts NumPy makes (views, steps, Fortran order, unaligned data); `out` of
+every layout, in place and overlapping `a`; several Python threads at once;
+and each refusal once, with `out` left as it was.
 
 CTest runs each test function with PYTHONPATH at the built module.
 """
@@ -67,6 +68,77 @@ def test_matches_scipy(dtype, mode, channels, shape):
     assert_same_bits(got, scipy_median(before, mode))
     assert_same_bits(a, before)
     assert not np.shares_memory(got, a)
+
+
+# Windows (rows, columns) and the images they run on: square and not, the
+# largest, and windows far larger than the image.
+WINDOWS = [1, 3, (3, 9), (9, 1), 7, (1, 31), 15, (61, 5), 255]
+WINDOW_SHAPES = [(1, 1), (2, 3), (9, 1), (17, 16), (40, 37)]
+# numpy.pad's names for the borders the modes read.
+PAD_MODES = {"constant": "constant", "nearest": "edge", "mirror": "reflect", "reflect": "symmetric"}
+
+
+def padded_median(a, rows, columns, mode):
+    """The median of every window of `a` extended by numpy.pad: a second,
+    simpler reference, for the windows where scipy's own is wrong."""
+    ry, rx = rows // 2, columns // 2
+    pad = [(ry, ry), (rx, rx)] + [(0, 0)] * (a.ndim - 2)
+    padded = np.pad(a, pad, mode=PAD_MODES[mode])
+    windows = np.lib.stride_tricks.sliding_window_view(padded, (rows, columns), axis=(0, 1))
+    windows = windows.reshape(*windows.shape[:-2], rows * columns)
+    middle = rows * columns // 2
+    return np.partition(windows, middle, axis=-1)[..., middle]
+
+
+@pytest.mark.parametrize("size", WINDOWS, ids=lambda s: "x".join(map(str, np.atleast_1d(s))))
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("dtype", DTYPES, ids=lambda t: np.dtype(t).name)
+def test_median_filter_matches_scipy(dtype, mode, size):
+    rows, columns = (size, size) if isinstance(size, int) else size
+    for i, shape in enumerate(WINDOW_SHAPES):
+        # The references gather every window: large ones on small images.
+        if shape[0] * shape[1] * rows * columns > 2_000_000:
+            continue
+        rng = np.random.default_rng([i, rows, columns, DTYPES.index(dtype)])
+        a = random_image(rng, shape if i % 2 else (*shape, 1 + i % 4), dtype)
+        got = median5x5.median_filter(a, size, mode)
+        # Debian's scipy 1.10 reads values from outside the image in its
+        # "reflect" mode once the window reaches about four times beyond
+        # the image: there the windows are gathered with numpy.pad instead.
+        if mode == "reflect" and (rows // 2 > shape[0] or columns // 2 > shape[1]):
+            want = padded_median(a, rows, columns, mode)
+        else:
+            want = ndimage.median_filter(a, size=(rows, columns) + (1,) * (a.ndim - 2), mode=mode,
+                                         cval=0)
+        assert_same_bits(got, want)
+
+
+def test_median5x5_is_median_filter_of_five():
+    rng = np.random.default_rng(55)
+    for dtype in DTYPES:
+        a = random_image(rng, (31, 45, 3), dtype)
+        for mode in MODES:
+            assert_same_bits(median5x5.median5x5(a, mode), median5x5.median_filter(a, 5, mode))
+            assert_same_bits(median5x5.median_filter(a, (5, 5), mode),
+                             median5x5.median_filter(a, np.int64(5), mode))
+
+
+# Sizes median_filter refuses, with the exception and words of its message;
+# `out` is left as it was.
+BAD_SIZES = [(4, ValueError, "window side is even"), ((3, 6), ValueError, "(size 6)"),
+             (0, ValueError, "below 1"), (257, ValueError, "above 255"),
+             (2**70, ValueError, "size"), ((3, 5, 1), TypeError, "pair"),
+             (3.0, TypeError, "odd int"), ("3", TypeError, "odd int"), (None, TypeError, "odd int"),
+             (True, TypeError, "odd int")]
+
+
+@pytest.mark.parametrize("size, exception, words", BAD_SIZES, ids=lambda v: repr(v))
+def test_median_filter_refuses_bad_sizes(size, exception, words):
+    a = np.zeros((6, 7), np.uint8)
+    out = np.full_like(a, 7)
+    with pytest.raises(exception, match=re.escape(words)):
+        median5x5.median_filter(a, size, out=out)
+    assert (out == 7).all()
 
 
 def unaligned(a):
