@@ -238,23 +238,28 @@ TEST_P(AnyWindowMatrix, WindowsLargerThanTheImage) {
   for_lane([&](auto zero) {
     using T = decltype(zero);
     std::mt19937 rng{21};
-    const Window windows[] = {{255, 255}, {255, 3}, {3, 255}, {101, 51}, {31, 255}};
+    // The largest windows on the smallest images, so that the reference,
+    // which gathers every window, stays quick.
+    struct Case {
+      int32_t w, h;
+      Window windows[2];
+    };
+    const Case cases[] = {{1, 1, {{255, 255}, {1, 255}}},
+                          {2, 3, {{255, 255}, {3, 255}}},
+                          {17, 5, {{255, 3}, {101, 51}}},
+                          {40, 20, {{31, 101}, {3, 255}}}};
     size_t i = 0;
-    for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {17, 5}, {40, 20}})
+    for (const Case& c : cases)
       for (const median_border border : BORDERS) {
-        const Layout l{w, h, 1 + int32_t(i % 4), border, i % 3, i % 5, windows[i % 5]};
+        const Layout l{c.w, c.h, 1 + int32_t(i % 4), border, i % 3, i % 5, c.windows[i % 2]};
         ++i;
-        const std::vector<T> image = random_elements<T>(size_t(w) * h * l.channels, &rng, i % 3 == 0);
+        const std::vector<T> image = random_elements<T>(size_t(c.w) * c.h * l.channels, &rng, i % 3 == 0);
         ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
             << describe(l);
       }
   });
 }
 
-// A frame whose output is just large enough to be streamed past the caches,
-// with the output aligned (streamed) and not (stored as usual), every lane
-// type holding the same bytes promoted: the same as the fastest 8-bit pass,
-// itself held to the reference in PaddedPassMatrix.
 class VectorKernelMatrix : public KernelMatrix {};
 
 TEST_P(VectorKernelMatrix, MatchesTheFastestPassOnAStreamedFrame) {
