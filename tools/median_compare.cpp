@@ -82,6 +82,10 @@ constexpr double MIN_TURN_SECONDS = 0.15;
 constexpr int SCATTERED_PIXELS = 64;
 const int WIDTHS[] = {128, 256, 512};
 constexpr int KERNEL_CHANNELS = 3;
+// The resident frame: rows of this many bytes (1024 pixels of 3 bytes), this
+// many of them.
+constexpr size_t RESIDENT_ROW_BYTES = 3072;
+constexpr int32_t RESIDENT_ROWS = 64;
 const int CALL_CHANNELS[] = {1, 3, 4};
 const median_border BORDERS[] = {MEDIAN_BORDER_ZERO, MEDIAN_BORDER_REPLICATE,
                                  MEDIAN_BORDER_REFLECT_101, MEDIAN_BORDER_REFLECT};
@@ -138,7 +142,7 @@ Spread spread_of(std::vector<double> v) {
   return {mid, v.front(), v.back()};
 }
 
-enum class Section { kernel, padded, call, opencv };
+enum class Section { kernel, padded, call, opencv, copy };
 
 struct Contender {
   Contender(std::string name_, Section section_, const median::Kernel* kernel_, int channels_,
@@ -159,6 +163,12 @@ struct Contender {
   std::vector<double> rate;  // Mpixel/s, one per round
   std::vector<double> percent_of_bound;
   std::vector<double> ratio;  // kernels: over the 128-bit network; calls: over OpenCV
+  // On the resident corner instead of the whole photo; and for a contender
+  // on the whole photo, its twin on the corner, and its rate over the
+  // twin's, round by round.
+  bool resident = false;
+  const Contender* twin = nullptr;
+  std::vector<double> over_resident;
 };
 
 struct Processor {
@@ -707,9 +717,41 @@ int main(int argc, char** argv) {
     return expected[0][0];
   };
 
+  // The resident frame: the photo's top-left corner of 64 rows of 192 KiB
+  // (1024 pixels of 3 bytes, 512 of 16-bit, 256 of floats), which with its
+  // output stays in a core's L2 cache from call to call.  Filtered where it
+  // lies in the photo, as an image of its own, so its right and bottom
+  // edges get the border and its result is checked against the baseline's
+  // on the same corner.
+  const int32_t resident_w = std::min<int32_t>(w, int32_t(RESIDENT_ROW_BYTES / (3 * element)));
+  const int32_t resident_h = std::min<int32_t>(h, RESIDENT_ROWS);
+  std::vector<unsigned char> resident_expected(plane_of(KERNEL_CHANNELS).src.size());
+  if (filter_any(depth, baseline, &plane_of(KERNEL_CHANNELS), resident_w, resident_h, ww, wh,
+                 MEDIAN_BORDER_REPLICATE, &resident_expected) != MEDIAN_OK)
+    return 1;
+  auto corner_differences = [=, &resident_expected](const std::vector<unsigned char>& out) {
+    const size_t row = plane_of(KERNEL_CHANNELS).row_bytes, bytes = size_t(resident_w) * 3 * element;
+    long differing = 0;
+    for (int32_t y = 0; y < resident_h; ++y)
+      differing += differing_elements(
+          std::vector<unsigned char>(out.begin() + ptrdiff_t(y * row), out.begin() + ptrdiff_t(y * row + bytes)),
+          std::vector<unsigned char>(resident_expected.begin() + ptrdiff_t(y * row),
+                                     resident_expected.begin() + ptrdiff_t(y * row + bytes)),
+          element);
+    return differing;
+  };
+
   std::vector<Contender> contenders;
   std::vector<const median::Kernel*> skipped;
   auto add = [&](Contender c) { contenders.push_back(std::move(c)); };
+  // The twin on the resident corner of the contender added last.
+  auto add_resident_twin = [&](std::function<void()> run, std::function<long()> differences) {
+    Contender twin = contenders.back();
+    twin.run = std::move(run);
+    twin.differences = std::move(differences);
+    twin.resident = true;
+    contenders.push_back(std::move(twin));
+  };
   // Kernels that serve the window, through the caller's entry point.
   for (const median::Kernel& k : median::kernels()) {
     if (k.lane != depth || !median::serves(k, ww, wh)) continue;
@@ -730,6 +772,13 @@ int main(int argc, char** argv) {
              if (*status != MEDIAN_OK) return long(plane->out.size() / element);
              return differing_elements(plane->out, expected_of(KERNEL_CHANNELS, REPLICATE), element);
            }});
+      add_resident_twin(
+          [=, &k] {
+            omp_set_num_threads(threads);
+            *status = filter_any(depth, k, plane, resident_w, resident_h, ww, wh,
+                                 MEDIAN_BORDER_REPLICATE, &plane->out);
+          },
+          [=] { return *status != MEDIAN_OK ? long(plane->out.size()) : corner_differences(plane->out); });
     }
   }
   // The padded-frame passes: the benchmark's, and the fastest kernel's.
@@ -753,6 +802,22 @@ int main(int argc, char** argv) {
              median_filter_pass_fastest(h, w, padded_width, padded.data(), padded_out.data());
            },
            zero_expected});
+      // The corner of the padded frame, held to the benchmark's own pass on
+      // it: the frame's rows go on, so the corner's right edge reads the
+      // photo, not zeros.
+      add_resident_twin(
+          [&, threads] {
+            omp_set_num_threads(threads);
+            median_filter_pass_fastest(resident_h, resident_w, padded_width, padded.data(),
+                                       padded_out.data());
+          },
+          [&] {
+            std::vector<uint8_t> want(size_t(resident_w) * 3 * size_t(resident_h));
+            median_filter_pass(resident_h, resident_w, padded_width, padded.data(), want.data());
+            return differing_elements(
+                std::vector<unsigned char>(padded_out.begin(), padded_out.begin() + ptrdiff_t(want.size())),
+                want, 1);
+          });
     }
   }
   // The call as a caller makes it, with the automatic choice.
@@ -773,8 +838,28 @@ int main(int argc, char** argv) {
                if (*status != MEDIAN_OK) return long(plane->out.size() / element);
                return differing_elements(plane->out, expected_of(channels, b), element);
              }});
+        if (channels == KERNEL_CHANNELS && b == REPLICATE)
+          add_resident_twin(
+              [=] {
+                omp_set_num_threads(threads);
+                *status = call_any(depth, plane, resident_w, resident_h, ww, wh, BORDERS[b], &plane->out);
+              },
+              [=] { return *status != MEDIAN_OK ? long(plane->out.size()) : corner_differences(plane->out); });
       }
     }
+  // A plain copy of the whole frame (3 channels), rows split among the
+  // threads as the filter splits them: what memory allows this run.
+  for (const int threads : thread_counts) {
+    Plane* plane = &plane_of(KERNEL_CHANNELS);
+    add({"frame copy (memcpy of every row)", Section::copy, nullptr, KERNEL_CHANNELS, -1, threads,
+         [=] {
+           const size_t row = plane->row_bytes;
+#pragma omp parallel for schedule(static) num_threads(threads)
+           for (int32_t y = 0; y < h; ++y)
+             std::memcpy(plane->out.data() + size_t(y) * row, plane->src.data() + size_t(y) * row, row);
+         },
+         [] { return 0L; }});
+  }
 #ifdef MEDIAN_WITH_OPENCV
   // OpenCV chooses its vectors at run time; OPENCV_CPU_DISABLE=AVX2 holds
   // it to 128 bits.
@@ -807,6 +892,10 @@ int main(int argc, char** argv) {
   }
 #endif
 
+  // Each contender on the whole photo and its twin on the corner.
+  for (size_t i = 0; i + 1 < contenders.size(); ++i)
+    if (contenders[i + 1].resident) contenders[i].twin = &contenders[i + 1];
+
   // Warm up (threads, allocations, caches), check the output, and size each
   // contender's turn.
   for (Contender& c : contenders) {
@@ -832,6 +921,7 @@ int main(int argc, char** argv) {
   std::vector<double> border_cost[2];  // call / padded fastest pass, per thread count
 
   const double mpixels = double(w) * h / 1e6;
+  const double resident_mpixels = double(resident_w) * resident_h / 1e6;
   for (int r = 0; r < options.rounds; ++r) {
     if (!options.json) std::fprintf(stderr, "round %d of %d\n", r + 1, options.rounds);
     std::vector<calibration::Bracket> brackets;
@@ -853,7 +943,11 @@ int main(int argc, char** argv) {
     auto seconds_of_contender = [&](const Contender* c) { return seconds[size_t(c - contenders.data())]; };
     for (size_t i = 0; i < contenders.size(); ++i) {
       Contender& c = contenders[i];
-      c.rate.push_back(mpixels / seconds[i]);
+      c.rate.push_back((c.resident ? resident_mpixels : mpixels) / seconds[i]);
+      if (c.twin)
+        c.over_resident.push_back(mpixels / seconds[i] /
+                                  (resident_mpixels / seconds_of_contender(c.twin)));
+      if (c.resident) continue;
       if (c.section == Section::kernel) {
         const double bytes = double(w) * h * c.channels * element;
         if (has_bound(*c.kernel))
@@ -897,7 +991,7 @@ int main(int argc, char** argv) {
   }
 
   const Processor cpu = this_processor();
-  const char* const section_names[] = {"kernel", "padded", "call", "opencv"};
+  const char* const section_names[] = {"kernel", "padded", "call", "opencv", "copy"};
   if (options.json) {
     std::printf("{\n  \"image\": {\"path\": %s, \"width\": %d, \"height\": %d},\n  \"depth\": \"%s\",\n",
                 json_string(options.path).c_str(), w, h, depth_name(depth));
@@ -924,8 +1018,11 @@ int main(int argc, char** argv) {
       for (const Contender& c : contenders) {
         if (c.section != Section::kernel || c.kernel != &k) continue;
         differing = std::max(differing, c.differing);
+        if (c.resident) continue;
         runs += std::string(runs.empty() ? "" : ",") + "\n        {\"threads\": " +
                 std::to_string(c.threads) + ", \"mpixel_per_s\": " + json_spread(spread_of(c.rate)) +
+                ", \"resident_mpixel_per_s\": " + json_spread(spread_of(c.twin->rate)) +
+                ", \"full_over_resident\": " + json_spread(spread_of(c.over_resident)) +
                 ", \"percent_of_bound\": " +
                 (has_bound(k) ? json_spread(spread_of(c.percent_of_bound)) : std::string("null")) +
                 ", \"speedup\": " + json_spread(spread_of(c.ratio)) + "}";
@@ -952,16 +1049,21 @@ int main(int argc, char** argv) {
     std::printf("\n  ],\n  \"runs\": [");
     first = true;
     for (const Contender& c : contenders) {
-      if (c.section == Section::kernel) continue;
+      if (c.section == Section::kernel || c.resident) continue;
       std::printf("%s\n    {\"section\": \"%s\", \"name\": %s, \"channels\": %d, \"border\": %s, "
-                  "\"threads\": %d, \"mpixel_per_s\": %s, \"over_opencv\": %s, \"differing_elements\": %ld}",
+                  "\"threads\": %d, \"mpixel_per_s\": %s, \"over_opencv\": %s, \"resident_mpixel_per_s\": %s, "
+                  "\"full_over_resident\": %s, \"differing_elements\": %ld}",
                   first ? "" : ",", section_names[int(c.section)], json_string(c.name).c_str(), c.channels,
                   c.border >= 0 ? json_string(BORDER_NAMES[c.border]).c_str() : "null", c.threads,
                   json_spread(spread_of(c.rate)).c_str(),
-                  c.ratio.empty() ? "null" : json_spread(spread_of(c.ratio)).c_str(), c.differing);
+                  c.ratio.empty() ? "null" : json_spread(spread_of(c.ratio)).c_str(),
+                  c.twin ? json_spread(spread_of(c.twin->rate)).c_str() : "null",
+                  c.twin ? json_spread(spread_of(c.over_resident)).c_str() : "null",
+                  std::max(c.differing, c.twin ? c.twin->differing : 0L));
       first = false;
     }
-    std::printf("\n  ],\n  \"border_cost\": [");
+    std::printf("\n  ],\n  \"resident_frame\": {\"width\": %d, \"height\": %d},\n  \"border_cost\": [",
+                resident_w, resident_h);
     for (size_t t = 0; t < thread_counts.size() && padded_passes; ++t)
       std::printf("%s\n    {\"threads\": %d, \"call_over_padded_pass\": %s}", t ? "," : "",
                   thread_counts[t], json_spread(spread_of(border_cost[t])).c_str());
@@ -995,10 +1097,11 @@ int main(int argc, char** argv) {
 
   const std::string none = "—";  // a figure the kernel or call does not have
   std::vector<std::vector<std::string>> rows = {{"Kernel", "Bits", "Min/max per 16 B", "Loads, stores per vector",
-                                                 "Threads", "Mpixel/s", "Spread", "% of bound", "Speed-up"}};
+                                                 "Threads", "Mpixel/s", "Spread", "% of bound", "Speed-up",
+                                                 "Resident", "Full / resident"}};
   bool unbounded = false;
   for (const Contender& c : contenders) {
-    if (c.section != Section::kernel) continue;
+    if (c.section != Section::kernel || c.resident) continue;
     const median::Kernel& k = *c.kernel;
     const Spread rate = spread_of(c.rate);
     unbounded = unbounded || !has_bound(k);
@@ -1010,30 +1113,44 @@ int main(int argc, char** argv) {
                     std::to_string(c.threads), format("%.1f", rate.median),
                     format("%.1f", rate.lowest) + ".." + format("%.1f", rate.highest),
                     has_bound(k) ? format("%.1f %%", spread_of(c.percent_of_bound).median) : none,
-                    ratio_text(spread_of(c.ratio).median)});
+                    ratio_text(spread_of(c.ratio).median), format("%.1f", spread_of(c.twin->rate).median),
+                    format("%.2f", spread_of(c.over_resident).median)});
   }
-  print_table(rows, {false, true, true, true, true, true, true, true, true});
+  print_table(rows, {false, true, true, true, true, true, true, true, true, true, true});
   std::printf("\n%% of bound: min/max per 16 B x 16-byte groups per second / (calibrated rate at that "
               "width x threads).  Speed-up: over %s on as many threads, round by round.  Loads and "
-              "stores per output vector as the sweep's code makes them (spills not counted).%s\n",
-              baseline.name,
+              "stores per output vector as the sweep's code makes them (spills not counted).  Resident: "
+              "Mpixel/s on the photo's top-left %dx%d corner filtered as an image of its own, which with "
+              "its output stays in the cache; full / resident: the whole photo's rate over it, round by "
+              "round.%s\n",
+              baseline.name, resident_w, resident_h,
               unbounded ? "  —: not a min/max network working on vectors, so no such bound or count." : "");
   for (const median::Kernel* k : skipped)
     std::printf("Skipped %s: needs %s, which this processor lacks.\n", k->name, k->isa);
 
   std::printf("\nThe call as a caller makes it (%s runs %s here), and OpenCV on the same images:\n\n",
               call_name.c_str(), automatic.name);
-  rows = {{"Call", "Channels", "Border", "Threads", "Mpixel/s", "Spread", "× OpenCV"}};
+  rows = {{"Call", "Channels", "Border", "Threads", "Mpixel/s", "Spread", "× OpenCV", "Resident",
+           "Full / resident"}};
   for (const Contender& c : contenders) {
-    if (c.section == Section::kernel) continue;
+    if (c.section == Section::kernel || c.section == Section::copy || c.resident) continue;
     const Spread rate = spread_of(c.rate);
     rows.push_back({c.section == Section::padded ? c.name + " (padded frame)" : c.name,
                     std::to_string(c.channels), c.border >= 0 ? BORDER_NAMES[c.border] : none,
                     std::to_string(c.threads), format("%.1f", rate.median),
                     format("%.1f", rate.lowest) + ".." + format("%.1f", rate.highest),
-                    c.ratio.empty() ? none : ratio_text(spread_of(c.ratio).median)});
+                    c.ratio.empty() ? none : ratio_text(spread_of(c.ratio).median),
+                    c.twin ? format("%.1f", spread_of(c.twin->rate).median) : none,
+                    c.twin ? format("%.2f", spread_of(c.over_resident).median) : none});
   }
-  print_table(rows, {false, true, false, true, true, true, true});
+  print_table(rows, {false, true, false, true, true, true, true, true, true});
+  std::printf("\nFrame copy, what memory gives this run (the 3-channel photo, memcpy of every row, rows "
+              "split among the threads):");
+  for (const Contender& c : contenders)
+    if (c.section == Section::copy)
+      std::printf(" %.0f Mpixel/s (%.1f GB/s moved) on %d thread%s;", spread_of(c.rate).median,
+                  spread_of(c.rate).median * 2 * 3 * element / 1e3, c.threads, c.threads == 1 ? "" : "s");
+  std::printf("\n");
 #ifdef MEDIAN_WITH_OPENCV
   if (opencv_runs) {
     std::printf("\n× OpenCV: over the faster OpenCV configuration on no more threads, same channels, round by round.\n");
