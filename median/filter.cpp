@@ -159,10 +159,10 @@ struct ThreadMemory {
 template <class T>
 class Worker {
  public:
-  Worker(const Image<T>& image, const KernelCode& code, int32_t first_row, int32_t end_row,
-         const ThreadMemory<T>& memory, bool streaming)
-      : image_(image), code_(code), band_(band_function<T>(code)), first_(first_row), end_(end_row),
-        streaming_(streaming), memory_(memory) {}
+  Worker(const Image<T>& image, const KernelCode& code, int32_t band_rows, int32_t first_row,
+         int32_t end_row, const ThreadMemory<T>& memory, bool streaming)
+      : image_(image), code_(code), band_(band_function<T>(code)), band_rows_(band_rows),
+        first_(first_row), end_(end_row), streaming_(streaming), memory_(memory) {}
 
   // In place: the rows of the neighbouring blocks this block reads.  Every
   // thread must do this before any thread writes.
@@ -175,8 +175,8 @@ class Worker {
   }
 
   void run() {
-    for (int32_t y0 = first_; y0 < end_; y0 += code_.band_rows)
-      band(y0, end_ - y0 < code_.band_rows ? end_ - y0 : code_.band_rows);
+    for (int32_t y0 = first_; y0 < end_; y0 += band_rows_)
+      band(y0, end_ - y0 < band_rows_ ? end_ - y0 : band_rows_);
   }
 
  private:
@@ -289,6 +289,7 @@ class Worker {
   const Image<T>& image_;
   const KernelCode& code_;
   const BandFunction<T> band_;
+  const int32_t band_rows_;
   const int32_t first_, end_;
   const bool streaming_;
   const ThreadMemory<T> memory_;
@@ -338,13 +339,14 @@ bool plan_memory(const Image<T>& image, const KernelCode& code, Layout* layout) 
 // stack: a 5x5 window needs little, and only frames narrower than a vector
 // go through the scratch at all.
 constexpr size_t PADDED_SCRATCH_BYTES =
-    ((MAX_BAND_ROWS + 2 * RADIUS) * (MAX_VECTOR_BYTES + 2 * RADIUS * 3) +
-     MAX_BAND_ROWS * MAX_VECTOR_BYTES + LINE - 1) / LINE * LINE;
+    ((PADDED_BAND_ROWS + 2 * RADIUS) * (MAX_VECTOR_BYTES + 2 * RADIUS * 3) +
+     PADDED_BAND_ROWS * MAX_VECTOR_BYTES + LINE - 1) / LINE * LINE;
 
-// Filters `image` on `threads` threads, each in its part of `memory`, or,
-// with a null `memory`, on its stack (layout.rows must then be 0).
+// Filters `image` on `threads` threads in bands of `band_rows`, each thread
+// in its part of `memory`, or, with a null `memory`, on its stack
+// (layout.rows must then be 0).
 template <class T>
-void run_threads(const Image<T>& image, const KernelCode& code, int threads,
+void run_threads(const Image<T>& image, const KernelCode& code, int32_t band_rows, int threads,
                  unsigned char* memory, const Layout& layout) {
   const int64_t pairs = (int64_t(image.h) + 1) / 2;
   const bool streaming =
@@ -361,7 +363,7 @@ void run_threads(const Image<T>& image, const KernelCode& code, int threads,
     const ThreadMemory<T> thread_memory{
         reinterpret_cast<T*>(own), layout.work ? own + layout.scratch : nullptr,
         reinterpret_cast<T*>(own + layout.scratch + layout.work)};
-    Worker<T> worker(image, code, int32_t(first), int32_t(end), thread_memory, streaming);
+    Worker<T> worker(image, code, band_rows, int32_t(first), int32_t(end), thread_memory, streaming);
     if (image.in_place) {
       if (first < end) worker.save_neighbours();
 #pragma omp barrier
@@ -467,7 +469,7 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
   image.left = reinterpret_cast<ptrdiff_t*>(base + layout.zero_row);
   image.right = image.left + image.reach;
   map_edges(&image);
-  run_threads(image, code, threads, base + layout.shared(), layout);
+  run_threads(image, code, code.band_rows, threads, base + layout.shared(), layout);
   std::free(allocation);
   return MEDIAN_OK;
 }
@@ -505,7 +507,8 @@ void padded_pass(const KernelCode& code, int32_t h, int32_t w, int32_t padded_wi
   const size_t work = code.work_bytes ? code.work_bytes(RADIUS, RADIUS, CHANNELS) : 0;
   if (work > PADDED_WORK_BYTES) return;
   const Layout layout{0, 0, PADDED_SCRATCH_BYTES, work ? PADDED_WORK_BYTES : 0, 0};
-  run_threads(image, code, omp_get_max_threads(), nullptr, layout);
+  run_threads(image, code, std::min(code.band_rows, PADDED_BAND_ROWS), omp_get_max_threads(),
+              nullptr, layout);
 }
 
 }  // namespace median::detail

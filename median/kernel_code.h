@@ -14,8 +14,13 @@
 namespace median::detail {
 
 // At most this many output rows in a band, bytes in a vector, and elements
-// in a pixel: they bound the scratch rows a band needs at its edges.
-constexpr int32_t MAX_BAND_ROWS = 64;
+// in a pixel: they bound the scratch rows a band needs at its edges.  The
+// networks take bands of 16 to 64 rows; the histograms, which rebuild their
+// column counts at every band's start, take taller ones.
+constexpr int32_t MAX_BAND_ROWS = 512;
+// A padded-frame pass (which allocates nothing) takes bands of at most this
+// many rows, whatever the kernel's own height.
+constexpr int32_t PADDED_BAND_ROWS = 64;
 constexpr int MAX_VECTOR_BYTES = 64;
 constexpr int MAX_CHANNELS = 4;
 // The most working memory a kernel with a padded-frame pass may ask for on a

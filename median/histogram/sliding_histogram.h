@@ -185,10 +185,12 @@ inline uint32_t key_bits(uint32_t key) {
 }
 
 // At most this many values are ranked at once: a tile's input rows times
-// its input columns.  A band of MAX_BAND_ROWS rows and the largest window
-// still leaves tiles of more than a hundred output columns.
+// its input columns.  Bands are ranked RANK_ROWS output rows at a time, so
+// that with the largest window a tile still has more than a hundred output
+// columns.
 constexpr size_t RANKED_VALUES = size_t(1) << 17;
 constexpr int RANK_SHIFT = 8;
+constexpr int32_t RANK_ROWS = 64;
 
 // Stable LSD radix sort of `n` entries by their upper 32 bits, 11, 11 and
 // 10 bits at a time; a digit every entry shares is skipped.  Returns the
@@ -222,7 +224,20 @@ inline size_t float_work_bytes(int32_t, int32_t, ptrdiff_t) {
          ((RANKED_VALUES >> RANK_SHIFT) + 1) * sizeof(uint16_t);
 }
 
+inline void float_rows(const Band<float>& b);
+
 inline void float_band(const Band<float>& b) {
+  for (int32_t y = 0; y < b.rows; y += RANK_ROWS) {
+    Band<float> part = b;
+    part.in = b.in + y;
+    part.out = b.out + y;
+    part.rows = std::min(RANK_ROWS, b.rows - y);
+    float_rows(part);
+  }
+}
+
+// At most RANK_ROWS rows.
+inline void float_rows(const Band<float>& b) {
   uint64_t* const entries = static_cast<uint64_t*>(b.work);
   uint64_t* const spare = entries + RANKED_VALUES;
   uint32_t* const keys = reinterpret_cast<uint32_t*>(spare + RANKED_VALUES);
