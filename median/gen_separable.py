@@ -24,22 +24,41 @@ or, when a single rank is wanted, the min of maxima over the splits of the
 two lists; each row sort is Batcher's merge sort.  All are pruned to the
 outputs used.
 
+Sharing.  A tile is th output rows of one vector column (no data re-layout:
+the lanes run along x); a sweep walks down the column a tile per step.  A
+piece is a range of rows; a piece made in one step is the same piece th
+rows higher in the next, so pieces are made once, in the step whose new
+rows complete them, and kept for the steps that still read them (a ring of
+sorted rows and merged pieces).  Each piece is the merge of two shorter
+ranges; which split each piece takes is searched (VerticalTile.search),
+scoring the merges of all pieces the outputs need, each counted once per
+step.  Adams's two-dimensional tiles are modelled beside (Tile2D) to show
+what sharing only along one direction costs.
+
+Commands (through gen_networks.py): `separable K` writes the header of a
+K x K window, `table` the operation counts of every window and tile,
+`program K [TH]` a tile's networks as instructions for an interpreter,
+`prove [K ...]` the proofs of every tile height of the windows given.
+
 Proofs.  Each network is run on every input its 0/1 domain holds, many
-inputs at once as the bits of Python integers (min = and, max = or): a row
-sort on all 2^kw rows, a merge on every pair of 0/1 sets of its two sizes
-(each given by its kept ranks).  A min/max network that selects ranks of
-every 0/1 input selects them of every input (the 0-1 principle, which holds
-on these domains because a threshold of a piece's kept ranks is the kept
-ranks of the thresholded set); and since each piece holds exactly the kept
-ranks of its rows, a tile made of proved pieces is proved.  Whole tiles are
-checked besides: exhaustively up to 25 inputs, otherwise on random 0/1
-inputs and on random bytes against sorting.
+inputs at once as the bits of Python integers (min = and, max = or): a merge
+on every pair of 0/1 sets of its two sizes (each given by its kept ranks),
+a row sort through the merges of its merge sort, each on every pair of
+sorted 0/1 lists (and whole on all 2^kw rows up to 20 values).  A min/max
+network that selects ranks of every 0/1 input selects them of every input
+(the 0-1 principle, which holds on these domains because a threshold of a
+piece's kept ranks is the kept ranks of the thresholded set); and since each
+piece holds exactly the kept ranks of its rows, a tile made of proved
+pieces is proved.  Whole tiles are run besides, network and program form,
+through the sweep's protocol: on every 0/1 input up to 25 inputs, otherwise
+on random 0/1 columns and on random bytes against sorting.
 """
 
 import functools
 import random
 import sys
 import textwrap
+import time
 
 import gen_networks as g
 
@@ -360,12 +379,18 @@ class VerticalTile:
     def outputs(self):
         return [self.canonical(i, self.kh)[0] for i in range(self.th)]
 
+    @functools.lru_cache(maxsize=None)
     def children(self, piece, split):
         first, count = piece
         return (self.canonical(first, split), self.canonical(first + split, count - split))
 
+    @functools.lru_cache(maxsize=None)
     def tree_split(self, count):
         return self.window.tree(count, self.kw)
+
+    @functools.lru_cache(maxsize=None)
+    def merge_cost(self, count, split):
+        return self.window.merge_cost(split * self.kw, (count - split) * self.kw)
 
     def closure(self, splits):
         """The pieces the outputs need, each with its split (from `splits`,
@@ -381,9 +406,7 @@ class VerticalTile:
         return chosen
 
     def merge_ops(self, chosen):
-        kw = self.kw
-        return sum(self.window.merge_cost(m * kw, (piece[1] - m) * kw)
-                   for piece, m in chosen.items())
+        return sum(self.merge_cost(piece[1], m) for piece, m in chosen.items())
 
     def ops_per_step(self, chosen):
         return self.th * len(sort_net(self.kw)) + self.merge_ops(chosen)
@@ -416,18 +439,20 @@ class VerticalTile:
         rng = random.Random(seed)
 
         def descend(splits):
-            best = self.merge_ops(self.closure(splits))
+            state = SplitState(self, splits)
             improved = True
             while improved:
                 improved = False
-                for piece in sorted(self.closure(splits)):
+                for piece in sorted(state.count):
+                    if piece not in state.count:  # gone since the list was made
+                        continue
                     for m in range(1, piece[1]):
-                        trial = dict(splits)
-                        trial[piece] = m
-                        cost = self.merge_ops(self.closure(trial))
-                        if cost < best:
-                            splits, best, improved = trial, cost, True
-            return self.closure(splits), best
+                        before, old = state.cost, state.split(piece)
+                        if m != old and state.set_split(piece, m) >= before:
+                            state.set_split(piece, old)
+                        elif m != old:
+                            improved = True
+            return self.closure(state.splits), state.cost
 
         starts = [{}, self.adams_splits() if self.th <= self.kh else {}]
         for height, splits in seeds:
@@ -443,6 +468,56 @@ class VerticalTile:
             if cost <= best:
                 best_splits, best = splits, cost
         return best_splits
+
+
+class SplitState:
+    """The pieces a tile's outputs need under some splits, kept up to date
+    as splits change: each piece counts the pieces (or outputs) that read
+    it, and enters or leaves the total with its merge when that count
+    leaves or reaches zero."""
+
+    def __init__(self, tile, splits):
+        self.tile, self.splits = tile, dict(splits)
+        self.count, self.cost = {}, 0
+        for piece in tile.outputs():
+            self.add(piece)
+
+    def split(self, piece):
+        return self.splits.get(piece) or self.tile.tree_split(piece[1])[1]
+
+    def merge_cost(self, piece):
+        return self.tile.merge_cost(piece[1], self.split(piece))
+
+    def add(self, piece):
+        if piece[1] == 1:
+            return
+        self.count[piece] = self.count.get(piece, 0) + 1
+        if self.count[piece] == 1:
+            self.cost += self.merge_cost(piece)
+            for child, _ in self.tile.children(piece, self.split(piece)):
+                self.add(child)
+
+    def remove(self, piece):
+        if piece[1] == 1:
+            return
+        self.count[piece] -= 1
+        if self.count[piece] == 0:
+            del self.count[piece]
+            self.cost -= self.merge_cost(piece)
+            for child, _ in self.tile.children(piece, self.split(piece)):
+                self.remove(child)
+
+    def set_split(self, piece, m):
+        """Changes the split of a needed piece; returns the new total."""
+        old = self.tile.children(piece, self.split(piece))
+        self.cost -= self.merge_cost(piece)
+        self.splits[piece] = m
+        self.cost += self.merge_cost(piece)
+        for child, _ in self.tile.children(piece, m):
+            self.add(child)
+        for child, _ in old:
+            self.remove(child)
+        return self.cost
 
 
 @functools.lru_cache(maxsize=None)
@@ -620,11 +695,12 @@ class TileNetwork:
                     found.add(tuple(int(n) for n in v[1:v.index("[")].split("_")))
         return found
 
-    def simulate(self, pixels, steps, low, high, median):
+    def simulate(self, pixels, steps, low, high, median, program=None):
         """Runs the sweep's protocol down one column: rows sorted, start,
-        then `steps` steps.  pixels[r][c] is any value that low/high
-        (min/max) take; returns for each output row the network's value and
-        median(window values) of the same window."""
+        then `steps` steps, by this network or by `program` (a Program of
+        it).  pixels[r][c] is any value that low/high (min/max) take;
+        returns for each output row the network's value and median(window
+        values) of the same window."""
         kw, kh, th = self.kw, self.kh, self.th
         sort = sort_net(kw)
 
@@ -638,32 +714,156 @@ class TileNetwork:
         for r in range(kh - 1 + steps * th):
             env = run(sort.ops, {f"a[{c}]": v for c, v in enumerate(pixels[r])})
             rows.append([env[o] for o in sort.outputs])
-        ring = {}
-        env = run(self.start_ops, {f"r{r}[{i}]": v for r in range(kh - 1)
-                                   for i, v in enumerate(rows[r])})
-        for slot, v in self.start_stores:
-            name, i = slot[1:-1].split("[")
-            piece, age = (int(n) for n in name.split("_"))
-            ring[(piece, -age, int(i))] = env[v]
+        ring = {}  # (piece id, step made, index) -> value
+        if program:
+            program.start.run({("r", r, i): v for r in range(kh - 1) for i, v in enumerate(rows[r])},
+                              ring, 0, low, high)
+        else:
+            env = run(self.start_ops, {f"r{r}[{i}]": v for r in range(kh - 1)
+                                       for i, v in enumerate(rows[r])})
+            for slot, v in self.start_stores:
+                name, i = slot[1:-1].split("[")
+                piece, age = (int(n) for n in name.split("_"))
+                ring[(piece, -age, int(i))] = env[v]
         results = []
         for step in range(steps):
             for j in range(th):
                 for i, v in enumerate(rows[kh - 1 + step * th + j]):
                     ring[(j, step, i)] = v
-            env = {}
-            for piece, age in self.reads(self.step_ops):
-                assert age <= self.ages[piece]
-                for i in range(self.size(self.pieces[piece])):
-                    env[f"p{piece}_{age}[{i}]"] = ring[(piece, step - age, i)]
-            env = run(self.step_ops, env)
-            for slot, v in self.step_stores:
-                piece, i = slot[1:-1].split("[")
-                ring[(int(piece), step, int(i))] = env[v]
-            for j, v in enumerate(self.step_outputs):
+            if program:
+                out = program.step.run({}, ring, step, low, high)
+                medians = [out[("out", j)] for j in range(th)]
+            else:
+                env = {}
+                for piece, age in self.reads(self.step_ops):
+                    assert age <= self.ages[piece]
+                    for i in range(self.size(self.pieces[piece])):
+                        env[f"p{piece}_{age}[{i}]"] = ring[(piece, step - age, i)]
+                env = run(self.step_ops, env)
+                for slot, v in self.step_stores:
+                    piece, i = slot[1:-1].split("[")
+                    ring[(int(piece), step, int(i))] = env[v]
+                medians = [env[v] for v in self.step_outputs]
+            for j, v in enumerate(medians):
                 y = step * th + j
                 window = [p for r in range(y, y + kh) for p in pixels[r]]
-                results.append((env[v], median(window)))
+                results.append((v, median(window)))
         return results
+
+
+# ---- the same networks as programs -------------------------------------------
+#
+# For windows without compiled code, a small interpreter can run a tile's
+# network over memory: each instruction is (kind, dst, a, b), each operand a
+# (base, index) pair, base 0 the interpreter's scratch vectors, base 1 the
+# outputs and every other base one piece(id, age) (or, in start, one sorted
+# row), looked up once per step.  Four 16-bit fields make an instruction of
+# 8 bytes.  Scratch slots are reused as soon as a value's last reader has
+# run, so the scratch is only as large as the values alive at once.
+
+class Listing:
+    """One network (a step's or start's) as instructions."""
+
+    def __init__(self, ops, inputs, stores, outputs):
+        """inputs(name) -> base key and index of an input value, or None;
+        stores: (base key, index, value); outputs: values in order."""
+        self.bases = [("scratch",), ("out",)]
+        base_of = {}
+
+        def operand(key, index):
+            if key not in base_of:
+                base_of[key] = len(self.bases)
+                self.bases.append(key)
+            return base_of[key], index
+
+        place = {}
+        for name in {v for op in ops for v in op[2:]}:
+            found = inputs(name)
+            if found:
+                place[name] = operand(*found)
+        for key, index, v in stores:
+            if inputs(v):  # an input copied to a piece: min(v, v)
+                place[v] = operand(*inputs(v))
+                ops = [(("copy", key, index), "min", v, v)] + list(ops)
+                place[("copy", key, index)] = operand(key, index)
+            else:
+                place[v] = operand(key, index)
+        for j, v in enumerate(outputs):
+            place[v] = (1, j)
+        last = {}
+        for position, (_, _, x, y) in enumerate(ops):
+            last[x] = last[y] = position
+        free, self.scratch = [], 0
+        self.code = []
+        for position, (name, kind, x, y) in enumerate(ops):
+            a, b = place[x], place[y]
+            for v in {x, y}:  # the operands are read before dst is written
+                if last[v] == position and place[v][0] == 0:
+                    free.append(place[v][1])
+            if name not in place:
+                if not free:
+                    free.append(self.scratch)
+                    self.scratch += 1
+                place[name] = (0, free.pop())
+            self.code.append((kind, place[name], a, b))
+
+    def run(self, inputs, ring, step, low, high):
+        """Runs the instructions; piece bases read and write ring[(id,
+        step - age, index)], row bases read inputs[("r", row, index)].
+        Returns the outputs as {("out", j): value}."""
+        memory, out = {}, {}
+
+        def cell(operand):
+            key = self.bases[operand[0]]
+            if key[0] == "scratch":
+                return memory, operand[1]
+            if key[0] == "out":
+                return out, ("out", operand[1])
+            if key[0] == "row":
+                return inputs, ("r", key[1], operand[1])
+            return ring, (key[1], step - key[2], operand[1])
+
+        for kind, dst, a, b in self.code:
+            (ma, ka), (mb, kb), (md, kd) = cell(a), cell(b), cell(dst)
+            md[kd] = (low if kind == "min" else high)(ma[ka], mb[kb])
+        return out
+
+    def pairs(self):
+        """Instructions that a min and a max of the same operands next to
+        each other could share (one load of each operand for both)."""
+        count = 0
+        for (k1, _, a1, b1), (k2, _, a2, b2) in zip(self.code, self.code[1:]):
+            count += k1 != k2 and {a1, b1} == {a2, b2}
+        return count
+
+
+def read_name(name):
+    """'p3_1[4]' -> ('p', [3, 1], 4)"""
+    head, index = name[:-1].split("[")
+    return head[0], [int(n) for n in head[1:].split("_")], int(index)
+
+
+class Program:
+    def __init__(self, net):
+        def step_input(name):
+            if name[0] == "p":
+                _, (piece, age), index = read_name(name)
+                return ("piece", piece, age), index
+            return None
+
+        def start_input(name):
+            if name[0] == "r":
+                _, (row,), index = read_name(name)
+                return ("row", row), index
+            return None
+
+        self.step = Listing(net.step_ops, step_input,
+                            [(("piece",) + tuple(read_name(slot)[1]) + (0,), read_name(slot)[2], v)
+                             for slot, v in net.step_stores],
+                            net.step_outputs)
+        self.start = Listing(net.start_ops, start_input,
+                             [(("piece",) + tuple(read_name(slot)[1]), read_name(slot)[2], v)
+                              for slot, v in net.start_stores], [])
 
 
 def random_bits(rng, lanes, levels):
@@ -685,10 +885,11 @@ def random_bits(rng, lanes, levels):
 def prove_tile(net, seed=25, lanes=4096, byte_columns=64):
     """Every piece of the tile on its whole 0/1 domain (which proves the
     tile), then the sweep's protocol (start, then steps until every kept
-    piece has been read at every age) on whole columns: on every 0/1 input
-    when they have at most 25 values, else on `lanes` random 0/1 columns
-    (each with its own density, most near one half) and on random bytes
-    against sorting.  Returns what was checked, for the header."""
+    piece has been read at every age) on whole columns, by the network and
+    by its program: on every 0/1 input when they have at most 25 values,
+    else on `lanes` random 0/1 columns (each with its own density, most
+    near one half) and, by the network, on random bytes against sorting.
+    Returns what was checked, for the header."""
     window, kw, kh, th = net.window, net.kw, net.kh, net.th
     prove_sort(kw)
     for piece, m in net.splits.items():
@@ -713,8 +914,11 @@ def prove_tile(net, seed=25, lanes=4096, byte_columns=64):
 
     def median_bits(w):
         return at_least(counter(w), window.rank + 1, full)
-    for got, want in net.simulate(pixels, steps, lambda x, y: x & y, lambda x, y: x | y, median_bits):
-        assert got == want, ("tile", str(window), th)
+    program = Program(net)
+    for form in (None, program):
+        for got, want in net.simulate(pixels, steps, lambda x, y: x & y, lambda x, y: x | y,
+                                      median_bits, form):
+            assert got == want, ("tile", str(window), th, "program" if form else "network")
     if values > 25:
         for column in range(byte_columns):
             few = column % 2 == 0  # few distinct values: many ties
@@ -909,9 +1113,140 @@ def emit_separable(kw, kh, th, out, which):
     out.write("  }\n};\n\n}  // namespace median::detail\n")
 
 
+# ---- the commands -------------------------------------------------------------
+
 # The tile height of each window with compiled code: the fewest operations
 # per output among heights 1 .. 8 (see `table`).
 SHIPPED = {7: 4, 9: 5, 11: 4, 13: 7, 15: 8}
+HEIGHTS = range(1, 9)
+WINDOWS = range(3, 32, 2)
+# Adams's own counts (min/max per output), as the paper gives them.
+PAPER = {7: "1x1: 326, 1x2: 252, 2x2: 161", 25: "4x4: 1770"}
+TILES_2D = [(1, 1), (2, 2), (2, 4), (4, 4)]
+
+
+def per_output(k, th, shared=True):
+    tile, splits = best_vertical(k, k, th, shared)
+    return tile.ops_per_step(splits) / th
+
+
+def adams_vertical(k, th):
+    """Adams's recursion in tiles of 1 x th, or None where th > k (the
+    tile's outputs then share no row)."""
+    if th > k:
+        return None
+    tile = VerticalTile(window(k, k), th, shared=False)
+    return tile.ops_per_step(tile.closure(tile.adams_splits())) / th
+
+
+def best_height(k):
+    return min(HEIGHTS, key=lambda th: (per_output(k, th), th))
+
+
+def number(x):
+    return "–" if x is None else f"{x:.1f}".rstrip("0").rstrip(".")
+
+
+def summary(k, th):
+    """What a sweep of window k in tiles of th costs, per step."""
+    tile, splits = best_vertical(k, k, th)
+    net = TileNetwork(tile, splits)
+    program = Program(net)
+    stored = {v for _, v in net.step_stores}
+    return {
+        "ops/output": number(per_output(k, th)),
+        "tile ops": len(net.step_ops),
+        "start ops": len(net.start_ops),
+        "kept vectors": sum((age + 1) * net.size(p) for age, p in zip(net.ages, net.pieces)),
+        "spills (16, 32)": f"{spills(net.step_ops, stored, 16)}, {spills(net.step_ops, stored, 32)}",
+        "program": f"{len(program.step.code)} + {len(program.start.code)}",
+        "paired": f"{200 * program.step.pairs() / len(program.step.code):.0f} %",
+        "scratch": program.step.scratch,
+    }
+
+
+def table(out):
+    def row(cells):
+        out.write("| " + " | ".join(str(c) for c in cells) + " |\n")
+
+    def rule(n):
+        row(["---"] * n)
+    out.write(
+        "<!-- generated by median/gen_networks.py table; do not edit -->\n"
+        "# Separable median networks: operations per output\n\n"
+        "Min/max operations per output vector of a k x k median, in steady state (a "
+        "sweep's start is not counted), from `median/gen_separable.py`.  Tiles are tw x th "
+        "outputs (columns x rows); our lanes run along x, so a tile that needs no re-layout "
+        "is th output rows of one vector column, and window rows (sorted once each) are "
+        "what its outputs share.\n\n"
+        "## Vertical tiles, pieces shared between steps\n\n"
+        "Sorted rows and merged ranges of rows are made once and kept for every later step "
+        "that reads them; which ranges to merge is searched (best found; **bold**: the "
+        "fewest for the window).\n\n")
+    row(["window"] + [f"th = {th}" for th in HEIGHTS])
+    rule(len(HEIGHTS) + 1)
+    for k in WINDOWS:
+        best = best_height(k)
+        row([f"{k}x{k}"] + [f"**{number(per_output(k, th))}**" if th == best else
+                           number(per_output(k, th)) for th in HEIGHTS])
+    out.write(
+        "\n## Vertical tiles, only the sorted rows shared\n\n"
+        "Adams's recursion in tiles of 1 x th: the rows all th outputs share merged, then "
+        "halves of the tile adding their own rows; each tile on its own but for the sorted "
+        "rows.\n\n")
+    row(["window"] + [f"th = {th}" for th in HEIGHTS])
+    rule(len(HEIGHTS) + 1)
+    for k in WINDOWS:
+        row([f"{k}x{k}"] + [number(adams_vertical(k, th)) for th in HEIGHTS])
+    out.write(
+        "\n## Two-dimensional tiles, for comparison\n\n"
+        "Adams's recursion in tw x th tiles, as `Tile2D` models it: row segments sorted once "
+        "for the tiles above and below, the tile's common rectangle merged from them, then "
+        "halves adding rows (sorted segments) and then columns (sorted for the tile alone). "
+        "The last columns are the vertical tiles above, at their best height, and the "
+        "paper's counts where it gives them (its tiles in its own orientation).\n\n")
+    row(["window"] + [f"{tw}x{th}" for tw, th in TILES_2D] +
+        ["1 x th, rows only", "1 x th, shared", "paper"])
+    rule(len(TILES_2D) + 4)
+    for k in WINDOWS:
+        adams = min((th for th in HEIGHTS if th <= k), key=lambda th: adams_vertical(k, th))
+        best = best_height(k)
+        row([f"{k}x{k}"] +
+            [number(Tile2D(window(k, k), tw, th).ops_per_output() if max(tw, th) <= k else None)
+             for tw, th in TILES_2D] +
+            [f"{number(adams_vertical(k, adams))} ({adams})", f"{number(per_output(k, best))} ({best})",
+             PAPER.get(k, "")])
+    out.write(
+        "\n## What each window's best tile costs\n\n"
+        "Per step of th output rows: the tile network's operations (th row sorts besides) and "
+        "the start's; the vectors a sweep keeps per vector column (its ring of pieces); "
+        "values an ideal allocator must store in the network's order with 16 and 32 "
+        "registers; the program form's instructions (step + start), the share of them in "
+        "min/max pairs on the same operands, and its scratch vectors.\n\n")
+    keys = list(summary(7, 4))
+    row(["window", "th"] + keys)
+    rule(len(keys) + 2)
+    for k in WINDOWS:
+        th = best_height(k)
+        row([f"{k}x{k}", th] + [summary(k, th)[key] for key in keys])
+
+
+def program_listing(k, th, out):
+    tile, splits = best_vertical(k, k, th)
+    net = TileNetwork(tile, splits)
+    program = Program(net)
+    out.write(f"# {k}x{k} median, tiles of {th} output rows: the program form "
+              "(median/gen_separable.py)\n")
+    out.write("# piece id: rows, vectors, ring depth\n")
+    for i, (first, count) in enumerate(net.pieces):
+        out.write(f"piece {i}: {first}..{first + count - 1} {net.size((first, count))} "
+                  f"{net.ages[i] + 1}\n")
+    for name, listing in (("step", program.step), ("start", program.start)):
+        out.write(f"{name}: {len(listing.code)} instructions, {listing.scratch} scratch vectors\n")
+        out.write("bases: " + " ".join(f"{b}={'.'.join(map(str, key))}"
+                                      for b, key in enumerate(listing.bases)) + "\n")
+        for kind, *operands in listing.code:
+            out.write(kind + " " + " ".join(f"{b}:{i}" for b, i in operands) + "\n")
 
 
 def main(args):
@@ -919,5 +1254,18 @@ def main(args):
     if which == "separable" and len(args) == 2 and int(args[1]) in SHIPPED:
         k = int(args[1])
         emit_separable(k, k, SHIPPED[k], sys.stdout, f"separable {k}")
+    elif which == "table" and len(args) == 1:
+        table(sys.stdout)
+    elif which == "program" and len(args) in (2, 3) and int(args[1]) in WINDOWS:
+        k = int(args[1])
+        program_listing(k, int(args[2]) if len(args) == 3 else best_height(k), sys.stdout)
+    elif which == "prove":
+        for k in [int(a) for a in args[1:]] or WINDOWS:
+            for th in HEIGHTS:
+                started = time.time()
+                how = prove_tile(TileNetwork(*best_vertical(k, k, th)))
+                print(f"{k}x{k} in tiles of {th}: every merge and the row sort on all 0/1 "
+                      f"inputs, the protocol on {how} ({time.time() - started:.1f} s)", flush=True)
     else:
-        sys.exit("usage: gen_networks.py separable " + "|".join(map(str, SHIPPED)))
+        sys.exit("usage: gen_networks.py separable " + "|".join(map(str, SHIPPED)) +
+                 " | table | program K [TH] | prove [K ...]")
