@@ -470,7 +470,8 @@ def main():
         import gen_separable
         gen_separable.main(sys.argv[1:])
     else:
-        sys.exit("usage: gen_networks.py median25|rowpair|separable K|table|program K [TH]|prove")
+        sys.exit("usage: gen_networks.py median25|rowpair|separable K|table|program KW[xKH] [TH]|"
+                 "prove [KW[xKH] ...]")
 
 
 if __name__ == "__main__":

@@ -37,8 +37,9 @@ what sharing only along one direction costs.
 
 Commands (through gen_networks.py): `separable K` writes the header of a
 K x K window, `table` the operation counts of every window and tile,
-`program K [TH]` a tile's networks as instructions for an interpreter,
-`prove [K ...]` the proofs of every tile height of the windows given.
+`program KW[xKH] [TH]` a tile's networks as instructions for an
+interpreter, `prove [KW[xKH] ...]` the proofs of every tile height of the
+windows given (K alone is K x K; kw columns by kh rows otherwise).
 
 Proofs.  Each network is run on every input its 0/1 domain holds, many
 inputs at once as the bits of Python integers (min = and, max = or): a merge
@@ -886,40 +887,41 @@ def prove_tile(net, seed=25, lanes=4096, byte_columns=64):
     """Every piece of the tile on its whole 0/1 domain (which proves the
     tile), then the sweep's protocol (start, then steps until every kept
     piece has been read at every age) on whole columns, by the network and
-    by its program: on every 0/1 input when they have at most 25 values,
-    else on `lanes` random 0/1 columns (each with its own density, most
-    near one half) and, by the network, on random bytes against sorting.
-    Returns what was checked, for the header."""
+    by its program: on every 0/1 input of as many steps as have at most 25
+    input values, and unless that is all of them, on `lanes` random 0/1
+    columns (each with its own density, most near one half) and, by the
+    network, on random bytes against sorting.  Returns what was checked,
+    for the header."""
     window, kw, kh, th = net.window, net.kw, net.kh, net.th
     prove_sort(kw)
     for piece, m in net.splits.items():
         na, nb = window.merge_order(m * kw, (piece[1] - m) * kw)
         prove_merge(window, na, nb)
+    program = Program(net)
+
+    def check(pixels, steps, lanes):
+        full = (1 << lanes) - 1
+        for form in (None, program):
+            for got, want in net.simulate(pixels, steps, lambda x, y: x & y, lambda x, y: x | y,
+                                          lambda w: at_least(counter(w), window.rank + 1, full),
+                                          form):
+                assert got == want, ("tile", str(window), th, "program" if form else "network")
+
     steps = max(net.ages) + 2
-    rows = kh - 1 + steps * th
-    values = rows * kw
-    rng = random.Random(seed)
-    if values <= 25:
-        lanes = 1 << values
+    every = max((s for s in range(1, steps + 1) if (kh - 1 + s * th) * kw <= 25), default=0)
+    how = []
+    if every:
+        values = (kh - 1 + every * th) * kw
         wires = pattern_bits(values, values)
-        pixels = [wires[r * kw:(r + 1) * kw] for r in range(rows)]
-        how = f"all {lanes} 0/1 inputs of {steps} steps"
-    else:
+        check([wires[r * kw:(r + 1) * kw] for r in range(kh - 1 + every * th)], every, 1 << values)
+        how.append(f"all {1 << values} 0/1 inputs of {every} step{'s' * (every > 1)}")
+    if every < steps:
+        rows = kh - 1 + steps * th
+        rng = random.Random(seed)
         levels = [rng.randrange(112, 145) if lane % 4 else rng.randrange(1, 256)
                   for lane in range(lanes)]
         draw = random_bits(rng, lanes, levels)
-        pixels = [[draw() for _ in range(kw)] for _ in range(rows)]
-        how = f"{lanes} random 0/1 columns and {byte_columns} of random bytes, {steps} steps each"
-    full = (1 << lanes) - 1
-
-    def median_bits(w):
-        return at_least(counter(w), window.rank + 1, full)
-    program = Program(net)
-    for form in (None, program):
-        for got, want in net.simulate(pixels, steps, lambda x, y: x & y, lambda x, y: x | y,
-                                      median_bits, form):
-            assert got == want, ("tile", str(window), th, "program" if form else "network")
-    if values > 25:
+        check([[draw() for _ in range(kw)] for _ in range(rows)], steps, lanes)
         for column in range(byte_columns):
             few = column % 2 == 0  # few distinct values: many ties
             pixels = [[rng.randrange(4) * 64 + 7 if few else rng.randrange(256) for _ in range(kw)]
@@ -927,7 +929,9 @@ def prove_tile(net, seed=25, lanes=4096, byte_columns=64):
             for got, want in net.simulate(pixels, steps, min, max,
                                           lambda w: sorted(w)[window.rank]):
                 assert got == want, ("tile bytes", str(window), th)
-    return how
+        how.append(f"{lanes} random 0/1 columns and {byte_columns} of random bytes, "
+                   f"{steps} steps each")
+    return " and ".join(how)
 
 
 # ---- operation order --------------------------------------------------------
@@ -1125,8 +1129,8 @@ PAPER = {7: "1x1: 326, 1x2: 252, 2x2: 161", 25: "4x4: 1770"}
 TILES_2D = [(1, 1), (2, 2), (2, 4), (4, 4)]
 
 
-def per_output(k, th, shared=True):
-    tile, splits = best_vertical(k, k, th, shared)
+def per_output(k, th, shared=True, kh=None):
+    tile, splits = best_vertical(k, kh or k, th, shared)
     return tile.ops_per_step(splits) / th
 
 
@@ -1139,8 +1143,8 @@ def adams_vertical(k, th):
     return tile.ops_per_step(tile.closure(tile.adams_splits())) / th
 
 
-def best_height(k):
-    return min(HEIGHTS, key=lambda th: (per_output(k, th), th))
+def best_height(kw, kh=None):
+    return min(HEIGHTS, key=lambda th: (per_output(kw, th, kh=kh), th))
 
 
 def number(x):
@@ -1231,11 +1235,11 @@ def table(out):
         row([f"{k}x{k}", th] + [summary(k, th)[key] for key in keys])
 
 
-def program_listing(k, th, out):
-    tile, splits = best_vertical(k, k, th)
+def program_listing(kw, kh, th, out):
+    tile, splits = best_vertical(kw, kh, th)
     net = TileNetwork(tile, splits)
     program = Program(net)
-    out.write(f"# {k}x{k} median, tiles of {th} output rows: the program form "
+    out.write(f"# {kw}x{kh} median, tiles of {th} output rows: the program form "
               "(median/gen_separable.py)\n")
     out.write("# piece id: rows, vectors, ring depth\n")
     for i, (first, count) in enumerate(net.pieces):
@@ -1249,6 +1253,15 @@ def program_listing(k, th, out):
             out.write(kind + " " + " ".join(f"{b}:{i}" for b, i in operands) + "\n")
 
 
+def window_size(arg):
+    """'7' or '7x3' (columns x rows) -> (kw, kh), odd sizes from 3."""
+    kw, _, kh = arg.partition("x")
+    size = int(kw), int(kh or kw)
+    if min(size) < 3 or size[0] % 2 == 0 or size[1] % 2 == 0:
+        raise ValueError(arg)
+    return size
+
+
 def main(args):
     which = args[0]
     if which == "separable" and len(args) == 2 and int(args[1]) in SHIPPED:
@@ -1256,16 +1269,17 @@ def main(args):
         emit_separable(k, k, SHIPPED[k], sys.stdout, f"separable {k}")
     elif which == "table" and len(args) == 1:
         table(sys.stdout)
-    elif which == "program" and len(args) in (2, 3) and int(args[1]) in WINDOWS:
-        k = int(args[1])
-        program_listing(k, int(args[2]) if len(args) == 3 else best_height(k), sys.stdout)
+    elif which == "program" and len(args) in (2, 3):
+        kw, kh = window_size(args[1])
+        program_listing(kw, kh, int(args[2]) if len(args) == 3 else best_height(kw, kh),
+                        sys.stdout)
     elif which == "prove":
-        for k in [int(a) for a in args[1:]] or WINDOWS:
+        for kw, kh in [window_size(a) for a in args[1:]] or [(k, k) for k in WINDOWS]:
             for th in HEIGHTS:
                 started = time.time()
-                how = prove_tile(TileNetwork(*best_vertical(k, k, th)))
-                print(f"{k}x{k} in tiles of {th}: every merge and the row sort on all 0/1 "
+                how = prove_tile(TileNetwork(*best_vertical(kw, kh, th)))
+                print(f"{kw}x{kh} in tiles of {th}: every merge and the row sort on all 0/1 "
                       f"inputs, the protocol on {how} ({time.time() - started:.1f} s)", flush=True)
     else:
         sys.exit("usage: gen_networks.py separable " + "|".join(map(str, SHIPPED)) +
-                 " | table | program K [TH] | prove [K ...]")
+                 " | table | program KW[xKH] [TH] | prove [KW[xKH] ...]")
