@@ -4,6 +4,13 @@
 
   python3 median/gen_networks.py median25 > median/median25_network.h
   python3 median/gen_networks.py rowpair  > median/rowpair_networks.h
+  python3 median/gen_networks.py separable 7 > median/separable_7x7_networks.h
+  python3 median/gen_networks.py table > docs/separable_networks.md
+  python3 median/gen_networks.py program 21
+  python3 median/gen_networks.py prove
+
+The last four are in gen_separable.py: median networks for any odd window
+kw x kh, in tiles of output rows sharing sorted rows and merged pieces.
 
 Both headers are written against a vector-operations type `Ops` (the vector
 type `Ops::V` and lane-wise unsigned byte `Ops::min` and `Ops::max`), so one
@@ -459,8 +466,12 @@ def main():
         emit_median25(network, network.best_order(), sys.stdout)
     elif which == "rowpair":
         emit_rowpair(sys.stdout)
+    elif which in ("separable", "table", "program", "prove"):
+        import gen_separable
+        gen_separable.main(sys.argv[1:])
     else:
-        sys.exit("usage: gen_networks.py median25|rowpair")
+        sys.exit("usage: gen_networks.py median25|rowpair|separable K|table|program KW[xKH] [TH]|"
+                 "prove [KW[xKH] ...]")
 
 
 if __name__ == "__main__":
