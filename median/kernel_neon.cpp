@@ -2,7 +2,7 @@
 //
 // The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/isa_neon.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"

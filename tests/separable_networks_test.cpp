@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "median/ops_avx.h"
-#include "median/separable_11x11_networks.h"
-#include "median/separable_13x13_networks.h"
-#include "median/separable_15x15_networks.h"
-#include "median/separable_7x7_networks.h"
-#include "median/separable_9x9_networks.h"
+#include "median/network/separable_11x11_networks.h"
+#include "median/network/separable_13x13_networks.h"
+#include "median/network/separable_15x15_networks.h"
+#include "median/network/separable_7x7_networks.h"
+#include "median/network/separable_9x9_networks.h"
 #include "window_lanes.h"
 
 namespace {
