@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 //
-// The middle windows' separable networks on their own, at 128 bits, run the
+// The separable networks (3x3 and the middle windows) on their own, at 128 bits, run the
 // way their headers tell a sweep to: down a column of windows, sixteen
 // independent columns at once (one per lane), with a ring of pieces of the
 // depths the header gives, from start() through enough steps that every
@@ -18,6 +18,7 @@
 
 #include "median/ops_avx.h"
 #include "median/network/separable_11x11_networks.h"
+#include "median/network/separable_3x3_networks.h"
 #include "median/network/separable_13x13_networks.h"
 #include "median/network/separable_15x15_networks.h"
 #include "median/network/separable_7x7_networks.h"
@@ -32,7 +33,7 @@ namespace d = median::detail;
 
 template <class W>
 class SeparableNetworks : public ::testing::Test {};
-using Windows = ::testing::Types<d::Separable7x7, d::Separable9x9, d::Separable11x11,
+using Windows = ::testing::Types<d::Separable3x3, d::Separable7x7, d::Separable9x9, d::Separable11x11,
                                  d::Separable13x13, d::Separable15x15>;
 TYPED_TEST_SUITE(SeparableNetworks, Windows);
 

@@ -1121,7 +1121,7 @@ def emit_separable(kw, kh, th, out, which):
 
 # The tile height of each window with compiled code: the fewest operations
 # per output among heights 1 .. 8 (see `table`).
-SHIPPED = {7: 4, 9: 5, 11: 4, 13: 7, 15: 8}
+SHIPPED = {3: 2, 7: 4, 9: 5, 11: 4, 13: 7, 15: 8}
 HEIGHTS = range(1, 9)
 WINDOWS = range(3, 32, 2)
 # Adams's own counts (min/max per output), as the paper gives them.
