@@ -1,17 +1,32 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""median5x5 from Python beside scipy.ndimage.median_filter and
-cv2.medianBlur, on one thread and on every core, and what the module adds to
-the engine's C call.  Writes Markdown tables to standard output, or to OUTPUT.
+"""The Python module beside scipy.ndimage.median_filter and cv2.medianBlur,
+on one thread and on every core: median_filter by window size at every depth,
+median5x5 on a 16-megapixel photo, and what the module adds to the engine's C
+call.  Writes Markdown tables to standard output, or to OUTPUT.
 
   /usr/bin/python3 bench/python_bench.py [--build DIR] [--rounds N]
-                                         [--scipy-rounds N] [OUTPUT.md]
+                                         [--scipy-rounds N] [--windows K,K,...]
+                                         [--window-rounds N] [OUTPUT.md]
 
 Needs the module built (build/ by default), NumPy, SciPy and OpenCV's
 Python binding (Debian: python3-numpy python3-scipy python3-opencv).
 
 Each thread count runs in a process of its own, with OMP_NUM_THREADS (the
-engine's OpenMP) and cv2.setNumThreads set before any filtering.  Every
+engine's OpenMP) and cv2.setNumThreads set before any filtering.
+
+By window size (--windows, 3 to 255 by default): median_filter(a, K) on the
+photo's top-left 1920x1080 crop as uint8, uint16 (bytes times 257) and
+float32 (bytes divided by 255), each call returning a new array, paired in
+every round with cv2.medianBlur(a, K) where OpenCV has that median (any odd
+size from 3 for uint8, 3 and 5 for the others), and up to SCIPY_LARGEST with
+scipy.ndimage.median_filter(a, size=(K, K, 1)) on a small crop, median_filter
+timed on the same crop just before and after it (scipy's time grows with
+the window's area: at 63x63 it filters some 0.008 Mpixel/s).  Every round
+goes through all windows and depths, the order of each pair flipping from
+one round to the next (--window-rounds rounds, 3 by default); the first
+call of each filter, untimed, is checked against the others.
+  Every
 comparison is a pair of calls made one right after the other, in the
 opposite order from the round before; each ratio is taken within a round
 and the tables give the median over rounds.  Each filter is timed both
@@ -47,6 +62,11 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PHOTO = os.path.join(ROOT, "data", "06-photo-5312x2988-dandelions-16mp-progressive.jpg")
 CROP = (1080, 1920)  # rows, columns
+WINDOWS = (3, 5, 7, 9, 15, 25, 31, 51, 101, 255)
+SCIPY_CROP = (256, 256)  # rows, columns of the crop scipy filters by window size
+SCIPY_LARGEST = 15       # the largest window scipy filters by window size
+WINDOW_TURN = 0.05       # seconds: calls of a fast filter are repeated to fill a turn
+DEPTHS = ("uint8", "uint16", "float32")
 CROP_CALLS = 5       # median5x5 calls on the crop before and after each scipy call
 TINY_CALLS = 20000   # 1x1 calls per round for the fixed cost
 
@@ -69,7 +89,67 @@ def per_call(function, calls):
     return (time.perf_counter() - start) / calls
 
 
-def worker(threads, rounds, scipy_rounds):
+def cv2_has(depth, window):
+    """Whether cv2.medianBlur computes a window x window median at this depth."""
+    return window >= 3 and (depth == "uint8" or window <= 5)
+
+
+def by_window(windows, rounds, photo):
+    """median_filter against cv2.medianBlur and scipy by window size and
+    depth: {"K/depth": {"ours", "cv2", "ours_crop", "scipy": [seconds per
+    call, one per round]}}."""
+    import cv2
+    import numpy as np
+    import scipy.ndimage as ndimage
+    from median5x5 import median_filter
+
+    crop8 = np.ascontiguousarray(photo[:CROP[0], :CROP[1]])
+    frames = {"uint8": crop8, "uint16": crop8.astype(np.uint16) * 257,
+              "float32": crop8.astype(np.float32) / 255}
+    smalls = {d: np.ascontiguousarray(f[:SCIPY_CROP[0], :SCIPY_CROP[1]]) for d, f in frames.items()}
+    cases = [(k, d) for k in windows for d in DEPTHS]
+    filters, samples = {}, {}
+    for k, d in cases:
+        frame, small = frames[d], smalls[d]
+        f = {"ours": lambda frame=frame, k=k: median_filter(frame, k)}
+        if cv2_has(d, k):
+            f["cv2"] = lambda frame=frame, k=k: cv2.medianBlur(frame, k)
+        if k <= SCIPY_LARGEST:
+            f["ours_crop"] = lambda small=small, k=k: median_filter(small, k)
+            f["scipy"] = lambda small=small, k=k: ndimage.median_filter(small, size=(k, k, 1),
+                                                                         mode="nearest")
+        # The first call of each, untimed: the results must agree, and the
+        # time of one call sets how many calls fill a turn.
+        results, calls = {}, {}
+        for name, function in f.items():
+            start = time.perf_counter()
+            results[name] = function()
+            once = time.perf_counter() - start
+            calls[name] = max(1, min(20, int(WINDOW_TURN / max(once, 1e-6))))
+        if "cv2" in f and not np.array_equal(results["ours"], results["cv2"]):
+            sys.exit(f"median_filter and cv2.medianBlur differ at {k}x{k}, {d}")
+        if "scipy" in f and not np.array_equal(results["ours_crop"], results["scipy"]):
+            sys.exit(f"median_filter and scipy.ndimage.median_filter differ at {k}x{k}, {d}")
+        filters[(k, d)] = (f, calls)
+        samples[f"{k}/{d}"] = {name: [] for name in f}
+    for r in range(rounds):
+        for k, d in cases:
+            f, calls = filters[(k, d)]
+            s = samples[f"{k}/{d}"]
+            pair = [name for name in ("ours", "cv2") if name in f]
+            for name in (pair if r % 2 == 0 else pair[::-1]):
+                s[name].append(per_call(f[name], calls[name]))
+            if "scipy" in f:
+                before = per_call(f["ours_crop"], calls["ours_crop"])
+                start = time.perf_counter()
+                f["scipy"]()
+                s["scipy"].append(time.perf_counter() - start)
+                after = per_call(f["ours_crop"], calls["ours_crop"])
+                s["ours_crop"].append((before + after) / 2)
+    return samples
+
+
+def worker(threads, rounds, scipy_rounds, windows, window_rounds):
     """Runs in its own process, OMP_NUM_THREADS already set; prints JSON."""
     import cv2
     import numpy as np
@@ -157,8 +237,9 @@ def worker(threads, rounds, scipy_rounds):
         samples["scipy"][1].append(time.perf_counter() - start)
         after = timed(lambda: median5x5.median5x5(crop, "nearest"), CROP_CALLS)
         samples["scipy"][0].append((before + after) / 2)
+    window_samples = by_window(windows, window_rounds, photo)
     json.dump({"threads": threads, "photo": list(photo.shape), "crop": list(crop.shape),
-               "samples": samples, "numpy": np.__version__,
+               "samples": samples, "windows": window_samples, "numpy": np.__version__,
                "scipy": __import__("scipy").__version__, "opencv": cv2.__version__,
                "opencv_threads": cv2.getNumThreads()}, sys.stdout)
 
@@ -178,7 +259,53 @@ def median_ratio(numerators, denominators):
     return statistics.median(n / d for n, d in zip(numerators, denominators))
 
 
-def report(runs, rounds, scipy_rounds):
+def window_table(runs, window_rounds):
+    """Mpixel/s by window size, depth and threads, with the ratios over
+    OpenCV and scipy taken within each round."""
+    first = runs[0]
+    ch, cw, _ = first["crop"]
+    sh, sw = SCIPY_CROP
+    keys = list(first["windows"])
+    windows = sorted({int(key.split("/")[0]) for key in keys})
+    scipy_windows = [k for k in windows if k <= SCIPY_LARGEST]
+    skipped = [k for k in windows if k > SCIPY_LARGEST]
+    mpix = lambda pixels, seconds: f"{pixels / statistics.median(seconds) / 1e6:.{1 if pixels / statistics.median(seconds) >= 1e7 else 2}f}"
+    times = lambda ratio: f"{ratio:.{0 if ratio >= 100 else 2 if ratio >= 0.1 else 3}f}"
+    lines = [
+        f"Mpixel/s by window size, on the photo's top-left {cw}x{ch} crop with 3 channels "
+        f"(uint16: its bytes times 257, float32: divided by 255); `median_filter(a, K)` and "
+        f"`cv2.medianBlur(a, K)` each return a new array and repeat the edge. × OpenCV and "
+        f"× scipy: how many times as fast as each `median_filter` is, taken within each of "
+        f"{window_rounds} alternating round{'s' if window_rounds != 1 else ''} and then the median. "
+        f"OpenCV has 16-bit and float medians at 3x3 and 5x5 only (—). "
+        + (f"scipy (`scipy.ndimage.median_filter(a, size=(K, K, 1), mode=\"nearest\")`, one thread) "
+           f"filters a {sw}x{sh} crop, `median_filter` timed on the same crop right before "
+           f"and after it"
+           + (f"; it is left out from {skipped[0]}x{skipped[0]} on, where one call takes "
+              f"many seconds even on that crop (its time grows with the window's area)."
+              if skipped else ".")
+           if scipy_windows else "scipy was not run at these sizes."),
+        "",
+        "| Window | Depth | Threads | median_filter | cv2.medianBlur | × OpenCV | scipy | × scipy |",
+        "|---|---|---:|---:|---:|---:|---:|---:|",
+    ]
+    for k in windows:
+        for depth in DEPTHS:
+            for run in runs:
+                s = run["windows"].get(f"{k}/{depth}")
+                if s is None:
+                    continue
+                none = "—"
+                cv2_rate = mpix(cw * ch, s["cv2"]) if "cv2" in s else none
+                over_cv2 = times(median_ratio(s["cv2"], s["ours"])) if "cv2" in s else none
+                scipy_rate = mpix(sw * sh, s["scipy"]) if "scipy" in s else none
+                over_scipy = times(median_ratio(s["scipy"], s["ours_crop"])) if "scipy" in s else none
+                lines.append(f"| {k}x{k} | {depth} | {run['threads']} | {mpix(cw * ch, s['ours'])} | "
+                             f"{cv2_rate} | {over_cv2} | {scipy_rate} | {over_scipy} |")
+    return lines
+
+
+def report(runs, rounds, scipy_rounds, window_rounds):
     first = runs[0]
     h, w, _ = first["photo"]
     ch, cw, _ = first["crop"]
@@ -188,12 +315,16 @@ def report(runs, rounds, scipy_rounds):
         f"Measured {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC on "
         f"{processor()}, {os.cpu_count()} cores, Linux {platform.release()}; Python "
         f"{platform.python_version()}, NumPy {first['numpy']}, SciPy {first['scipy']}, "
-        f"OpenCV {first['opencv']}; load average {load:.2f} at the end. Median of {rounds} "
-        f"rounds ({scipy_rounds} for scipy); ratios are taken within each round. `b` is an "
+        f"OpenCV {first['opencv']}; load average {load:.2f} at the end. Threads: the "
+        f"library's and OpenCV's; scipy runs on one.",
+        "",
+        *(window_table(runs, window_rounds) + [""] if first["windows"] else []),
+        f"The 5x5 median on the whole {w}x{h} photo: median of {rounds} "
+        f"round{'s' if rounds != 1 else ''} ({scipy_rounds} for scipy); ratios are taken within each round. `b` is an "
         f"array allocated once; without it every call returns a new one, whose fresh pages "
         f"the filter faults in. scipy filters "
         f"the photo's top-left {cw}x{ch} crop (it takes seconds), median5x5 is timed on the "
-        f"same crop around it; the rest filter the whole {w}x{h} photo. Every filter uses the "
+        f"same crop around it; the rest filter the whole photo. Every filter uses the "
         f"replicated edge (mode \"nearest\").",
         "",
         "| Filter | Image | Threads | Mpixel/s | median5x5 is faster by |",
@@ -252,12 +383,23 @@ def main():
                         help="the CMake build holding python/median5x5/ (default: build/)")
     parser.add_argument("--rounds", type=int, default=15, help="rounds of the fast filters")
     parser.add_argument("--scipy-rounds", type=int, default=3, help="calls of scipy")
+    parser.add_argument("--windows", default=",".join(map(str, WINDOWS)),
+                        help="window sizes to compare, odd, comma-separated (default: %(default)s; "
+                             "empty: none)")
+    parser.add_argument("--window-rounds", type=int, default=3, help="rounds of the windows")
     parser.add_argument("--worker", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     args.rounds, args.scipy_rounds = max(1, args.rounds), max(1, args.scipy_rounds)
+    args.window_rounds = max(1, args.window_rounds)
+    try:
+        windows = [int(k) for k in args.windows.split(",") if k.strip()]
+    except ValueError:
+        windows = [0]
+    if any(k < 1 or k > 255 or k % 2 == 0 for k in windows):
+        parser.error(f"--windows wants odd sizes from 1 to 255, comma-separated, not {args.windows!r}")
 
     if args.worker:
-        worker(args.worker, args.rounds, args.scipy_rounds)
+        worker(args.worker, args.rounds, args.scipy_rounds, windows, args.window_rounds)
         return
     runs = []
     for threads in sorted({1, os.cpu_count()}):
@@ -266,12 +408,14 @@ def main():
                    PYTHONPATH=os.pathsep.join(p for p in path if p))
         print(f"{threads} thread(s)...", file=sys.stderr)
         run = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker", str(threads),
-                              "--rounds", str(args.rounds), "--scipy-rounds",
-                              str(args.scipy_rounds)], env=env, stdout=subprocess.PIPE)
+                              "--rounds", str(args.rounds), "--scipy-rounds", str(args.scipy_rounds),
+                              "--windows", ",".join(map(str, windows)),
+                              "--window-rounds", str(args.window_rounds)],
+                             env=env, stdout=subprocess.PIPE)
         if run.returncode != 0:
             sys.exit(run.returncode)  # the worker has said why
         runs.append(json.loads(run.stdout))
-    table = report(runs, args.rounds, args.scipy_rounds)
+    table = report(runs, args.rounds, args.scipy_rounds, args.window_rounds)
     if args.output:
         with open(args.output, "w") as f:
             f.write(table)

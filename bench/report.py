@@ -11,9 +11,10 @@ table (python_bench.py).  Writes:
                               benchmark's kernel and the fastest one
   PERFORMANCE_DOC             every table, between its two marker lines; the
                               prose around them stays as it is
-  README                      from the Python table only: the library against
-                              OpenCV and scipy by window size, between its
-                              own two marker lines
+  README                      from the Python table by window size only: the
+                              library against OpenCV at every depth on every
+                              core, and scipy in a note, between its own two
+                              marker lines
 
 Usage: report.py BENCH_JSON MEMORY_MD OUT_DIR README PERFORMANCE_DOC COMMAND
                  COMPARE_U8 COMPARE_U8_128 COMPARE_U16 COMPARE_F32 [PYTHON_MD]
@@ -169,83 +170,67 @@ def plot(found, fastest, benchmark_kernel, out_dir):
     os.remove(data)
 
 
-def first_table(markdown):
-    """The cells of the body rows of the first Markdown table in `markdown`."""
-    rows, started = [], False
-    for line in markdown.splitlines():
-        if line.startswith("|"):
-            started = True
-            cells = [c.strip() for c in line.strip().strip("|").split("|")]
-            if not all(set(c) <= set("-: ") for c in cells):
-                rows.append(cells)
-        elif started:
-            break
-    return rows[1:]  # the header
+WINDOW_HEADER = "| Window | Depth | Threads |"
+DEPTH_NAMES = {"uint8": "8-bit", "uint16": "16-bit", "float32": "float"}
 
 
-def window_of(call):
-    """The window a call of the Python table filters with, as "RxC" (rows x
-    columns): median5x5(a) and median_filter(a, 7) or (a, (3, 9)) of this
-    library, cv2.medianBlur(a, 7), scipy's size=(7, 7, 1)."""
-    if call.startswith("`median5x5("):
-        return "5x5"
-    m = (re.search(r"size=\((\d+), (\d+)", call)
-         or re.search(r"median_filter\(a, (?:size=)?\((\d+), (\d+)\)", call)
-         or re.search(r"(?:medianBlur|median_filter)\(a, (?:size=)?(\d+)", call))
-    if not m:
-        return None
-    rows = m.group(1)
-    return f"{rows}x{m.group(2) if m.lastindex > 1 else rows}"
+def window_rows(python_md):
+    """The rows of python_bench.py's table by window size, each a dict from
+    its header's names to the cells, and the paragraph before the table."""
+    lines = python_md.splitlines()
+    for i, line in enumerate(lines):
+        if line.startswith(WINDOW_HEADER):
+            names = [c.strip() for c in line.strip().strip("|").split("|")]
+            rows = []
+            for row in lines[i + 2:]:
+                if not row.startswith("|"):
+                    break
+                rows.append(dict(zip(names, (c.strip() for c in row.strip().strip("|").split("|")))))
+            return rows
+    return []
 
 
 def front_page_table(python_md):
-    """The README's table: for each window and thread count, this library,
-    cv2.medianBlur and scipy.ndimage.median_filter in Mpixel/s, and how many
-    times faster the library is than each, from python_bench.py's first table
-    (rows: call | image | threads | Mpixel/s | times faster).  Each of the
-    others follows the library's call it was paired with; the calls with out=
-    or dst= are left to the full table.  None when there is nothing to show."""
-    found, photo, crop, ours = {}, None, None, None
-    for cells in first_table(python_md):
-        if len(cells) != 5:
-            continue
-        call, image, threads, rate, ratio = cells
-        if "out=" in call or "dst=" in call or not window_of(call):
-            continue
-        if "scipy" in call:
-            who, crop = "scipy", image
-        elif "cv2.medianBlur" in call:
-            who, photo = "opencv", image
-        else:
-            ours = (threads, rate)
-            continue
-        if ours is None:
-            continue
-        entry = found.setdefault((window_of(call), ours[0]), {})
-        entry[who] = (rate, ratio)
-        if who == "opencv" or "ours" not in entry:
-            entry["ours"] = ours[1]
-    if not found:
+    """The README's table: for each window, the library's Mpixel/s on every
+    core at each depth and how many times as fast as OpenCV it is there, from
+    python_bench.py's table by window size; a note gives the range of its
+    lead over scipy.  None when there is nothing to show."""
+    rows = window_rows(python_md)
+    if not rows:
         return None
-
-    def order(key):
-        rows, columns = key[0].split("x")
-        return int(rows) * int(columns), key[0], int(key[1])
-
-    lines = ["| Window | Threads | This library | OpenCV | scipy | Faster than OpenCV | Faster than scipy |",
+    threads = max(int(r["Threads"]) for r in rows)
+    by_window = {}
+    for r in rows:
+        if int(r["Threads"]) == threads:
+            by_window.setdefault(r["Window"], {})[r["Depth"]] = r
+    lines = ["| Window | 8-bit | × OpenCV | 16-bit | × OpenCV | float | × OpenCV |",
              "|---|---:|---:|---:|---:|---:|---:|"]
-    for key in sorted(found, key=order):
-        e = found[key]
-        opencv, scipy = e.get("opencv", ("–", "–")), e.get("scipy", ("–", "–"))
-        lines.append(f"| {key[0]} | {key[1]} | {e['ours']} | {opencv[0]} | {scipy[0]} | "
-                     f"{opencv[1]} | {scipy[1]} |")
+    for window in sorted(by_window, key=lambda w: int(w.split("x")[0])):
+        cells = []
+        for depth in DEPTH_NAMES:
+            r = by_window[window].get(depth, {})
+            cells += [r.get("median_filter", "—"), r.get("× OpenCV", "—")]
+        lines.append(f"| {window} | " + " | ".join(cells) + " |")
+    scipy = [(int(r["Window"].split("x")[0]), float(r["× scipy"])) for r in rows
+             if int(r["Threads"]) == threads and r["Depth"] == "uint8" and r["× scipy"] not in ("", "—")]
+    scipy_note = ""
+    if scipy:
+        lowest, highest = min(v for _, v in scipy), max(v for _, v in scipy)
+        sizes = sorted(k for k, _ in scipy)
+        scipy_note = (f" Beside `scipy.ndimage.median_filter` (one thread, a smaller crop), "
+                      f"`median_filter` runs {lowest:.{2 if lowest < 10 else 0}f} to "
+                      f"{highest:.{2 if highest < 10 else 0}f} times as fast at 8 bits from "
+                      f"{sizes[0]}x{sizes[0]} to {sizes[-1]}x{sizes[-1]}; larger windows take scipy "
+                      f"too long to time.")
     m = re.match(r"Measured (.+?) on (.+?), (\d+ cores)", python_md)
     when = f" Measured {m.group(1)} on {m.group(2)}, {m.group(3)}." if m else ""
+    image = re.search(r"top-left (\d+x\d+) crop", python_md)
     return "\n".join([
-        "Mpixel/s from Python (`bench/python_bench.py`), each filter repeating the edge"
-        + (f", on the {photo} photo" if photo else "")
-        + (f"; scipy, on one thread, filters a {crop} crop of it" if crop else "")
-        + ". Threads: the library's and OpenCV's. Median of several rounds." + when,
+        f"Mpixel/s of `median_filter(a, K)` from Python (`bench/python_bench.py`) on "
+        f"{'a ' + image.group(1) + ' crop of' if image else ''} the bundled photo, 3 channels, on {threads} "
+        f"thread{'s' if threads != 1 else ''}, repeating the edge; × OpenCV: how many times as "
+        f"fast as `cv2.medianBlur(a, K)` on as many threads (—: OpenCV's 16-bit and float "
+        f"medians stop at 5x5). Median of alternating rounds." + scipy_note + when,
         "",
         *lines])
 
@@ -264,7 +249,7 @@ def replace_between(path, begin, end, body):
 def front_page(readme, python_md):
     table = front_page_table(python_md)
     if table is None:
-        print(f"report.py: no rows of the library beside OpenCV or scipy in the Python table; "
+        print(f"report.py: no table by window size in the Python tables; "
               f"{readme} left as it was", file=sys.stderr)
         return
     replace_between(readme, FRONT_BEGIN, FRONT_END, table)
@@ -380,7 +365,9 @@ def main():
         "Float (`median_compare --depth f32`):",
         "",
         compares[3],
-        *(["", "From Python (`bench/python_bench.py`):", "", python_table] if python_table else []),
+        *(["", "From Python (`bench/python_bench.py`): `median_filter` by window size and depth "
+           "against OpenCV and scipy, the 5x5 median on the whole photo, and what the module adds "
+           "to the C call:", "", python_table] if python_table else []),
     ])
     replace_between(performance_doc, BEGIN, END, section)
     if python_table:

@@ -76,9 +76,9 @@ void pass_of(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, 
 }
 
 // The padded-frame pass of an 8-bit kernel that computes 5x5 windows.
-template <const KernelCode& CODE>
+template <class T, const KernelCode& CODE>
 constexpr PassFunction pass_for() {
-  if constexpr (CODE.u8 != nullptr)
+  if constexpr (std::is_same_v<T, uint8_t>)
     return pass_of<CODE>;
   else
     return nullptr;
@@ -90,7 +90,7 @@ Kernel kernel(const char* name, const char* isa) {
   constexpr const KernelCode& code = CODE<T, BAND, LANES, SWEEP.band_rows>;
   constexpr int r = REGISTERS >= 32;
   return {name,          isa,       BITS,          LANE<T>,          detail::WINDOW, detail::WINDOW,
-          SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r], pass_for<code>(), &code};
+          SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r], pass_for<T, code>(), &code};
 }
 
 // The sliding histogram (histogram/sliding_histogram.h): every window, one
@@ -100,7 +100,7 @@ template <class T, WorkBytes WORK>
 Kernel huang_kernel(const char* name) {
   constexpr const KernelCode& code =
       CODE<T, &portable::huang_band<T>, 1, HUANG_BAND_ROWS, 0, WORK>;
-  return {name, "none", 0, LANE<T>, 0, 0, 0, 0, 0, pass_for<code>(), &code};
+  return {name, "none", 0, LANE<T>, 0, 0, 0, 0, 0, pass_for<T, code>(), &code};
 }
 
 // isa: the namespace of kernel_<isa>.cpp; bits and registers: its vectors.

@@ -124,6 +124,19 @@ inline ptrdiff_t channel_columns(ptrdiff_t width, ptrdiff_t step, ptrdiff_t chan
   return channel < width ? (width - channel + step - 1) / step : 0;
 }
 
+// The caller's rows need no alignment: elements are read and written as
+// bytes.
+template <class T>
+T load(const T* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+void store(T* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
 // ---- 8-bit and 16-bit: the elements are the bins ---------------------------
 
 constexpr int U8_SHIFT = 4;  // 16 coarse bins of 16
@@ -151,9 +164,9 @@ void integer_band(const Band<T>& b) {
     const T* const* const in = b.in;
     T* const* const out = b.out;
     slide_channel(
-        [=](int32_t r, ptrdiff_t j) { return uint32_t(in[r][channel + j * step]); }, b.rows,
-        channel_columns(b.width, step, channel), b.rx, b.ry, counts, &start,
-        [=](int32_t y, ptrdiff_t x, uint32_t m) { out[y][channel + x * step] = T(m); });
+        [=](int32_t r, ptrdiff_t j) { return uint32_t(load(in[r] + channel + j * step)); },
+        b.rows, channel_columns(b.width, step, channel), b.rx, b.ry, counts, &start,
+        [=](int32_t y, ptrdiff_t x, uint32_t m) { store(out[y] + channel + x * step, T(m)); });
   }
 }
 
