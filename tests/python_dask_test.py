@@ -125,8 +125,9 @@ def test_dask_on_a_local_cluster_of_worker_processes():
     a = random_image(rng, (97, 80, 2), np.float32)
     x = da.from_array(a, chunks=(25, 30, 1))
     y = median5x5.dask_median_filter(x, 5, "mirror")
-    # What the workers receive: the graph, pickled.
-    assert pickle.loads(pickle.dumps(median5x5.dask_median_filter)) is median5x5.dask_median_filter
+    # The functions pickle by name.
+    for function in [median5x5.dask_median_filter, median5x5.median_filter, median5x5.median5x5]:
+        assert pickle.loads(pickle.dumps(function)) is function
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   host="127.0.0.1", dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
@@ -134,6 +135,9 @@ def test_dask_on_a_local_cluster_of_worker_processes():
         # Filtered in the worker processes, not in this one.
         pids = client.run(os.getpid)
         assert len(pids) == 2 and os.getpid() not in pids.values()
+        # median_filter itself travels to a worker too.
+        whole = client.submit(median5x5.median_filter, a, 5, "mirror").result()
+    assert_same_bits(got, whole)
     assert_same_bits(got, median5x5.median_filter(a, 5, "mirror"))
 
 
