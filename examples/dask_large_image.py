@@ -15,10 +15,14 @@ dask.array.store: no process ever holds the whole image, so it may be larger
 than memory; what it needs is twice its size on disk.  Each worker opens
 the files itself (the arrays the graph carries are only their names).
 
-The default, 4096x4096x3 uint8 in 1024x1024 chunks on two workers, runs in
-seconds; --size 40000x40000 makes a 4.5 GB image.  --check compares the
-result with median_filter on the whole image in memory (for small sizes).
-Without --dir the files go to a temporary folder, removed afterwards.
+The default, 4096x4096x3 uint8 in 2048x2048 chunks on two workers, runs in
+seconds; --size 40000x40000 makes a 4.8 GB image.  Chunks of several
+megabytes go faster than small ones: every chunk passes through new arrays,
+NumPy asks the kernel for huge pages for arrays of 4 MB or more, and below
+that each 4 KB page of a new array costs a page fault (on a virtual machine,
+microseconds each).  --check compares the result with median_filter on the
+whole image in memory (for small sizes).  Without --dir the files go to a
+temporary folder, removed afterwards.
 
 Needs the package median5x5 importable (PYTHONPATH=build/python after the
 release build) and Debian's python3-dask and python3-distributed.
@@ -131,7 +135,7 @@ def main():
     parser.add_argument("--window", type=int, default=5, help="odd side of the window (5)")
     parser.add_argument("--mode", default="nearest",
                         choices=["constant", "nearest", "mirror", "reflect"])
-    parser.add_argument("--chunk", type=int, default=1024, help="side of a chunk (1024)")
+    parser.add_argument("--chunk", type=int, default=2048, help="side of a chunk (2048)")
     parser.add_argument("--workers", type=int, default=2, help="worker processes (2)")
     parser.add_argument("--threads-per-worker", type=int, default=1, help="(1)")
     parser.add_argument("--dir", help="where the raw files go (kept); default: a temporary folder")
@@ -165,8 +169,8 @@ def main():
             print(f"written: {seconds:.2f} s, {megabytes / seconds:.1f} MB/s")
 
             x = da.from_array(source, chunks=chunks)
-            # Each worker imports median5x5 and starts its engine once, on
-            # a chunk of its own, before the clock starts.
+            # Each worker imports median5x5 and runs its engine once, on a
+            # small image, before the clock starts.
             client.run(warm_up, args.dtype, args.window)
             start = time.perf_counter()
             da.store(dask_median_filter(x, args.window, args.mode), target, lock=False)
