@@ -132,7 +132,7 @@ def test_dask_on_a_local_cluster_of_worker_processes():
                                   host="127.0.0.1", dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
         got = client.compute(y).result()
-        # Filtered in the worker processes, not in this one.
+        # The workers that filtered it are processes of their own.
         pids = client.run(os.getpid)
         assert len(pids) == 2 and os.getpid() not in pids.values()
         # median_filter itself travels to a worker too.
