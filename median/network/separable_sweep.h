@@ -79,17 +79,27 @@ constexpr double SEPARABLE_OPS_PER_VECTOR =
            (W::ROWS - 1) * W::SORT_ROW_OPS + W::START_OPS) /
     BAND_ROWS;
 
-// Rows in a band: band starts cost a sorted row per window row and W::start
-// per column walk, which long bands spread over more outputs.
+// Rows in a band.  A band's start costs W::ROWS - 1 sorted rows and
+// W::start per column walk, which long bands spread over more outputs; but
+// a walk down a tall band touches a line of as many rows, far apart, which
+// the cache and the address translation hold fewer of.  Measured on an AMD
+// Zen 5 (EPYC, AVX-512, one thread, 16-megapixel RGB frame): 3x3, whose
+// start is 22 operations, ran fastest in bands of 16 rows (3174 Mpixel/s
+// against 2362 to 2627 at 32 to 256 rows); 7x7 gained from 16 to 64 rows
+// (782 to 931) and 11x11 from 32 to 128 (312 to 374), little beyond.
 template <class W>
-constexpr int32_t SEPARABLE_BAND_ROWS = 128;
+constexpr int32_t SEPARABLE_BAND_ROWS = W::ROWS <= 3 ? 16 : 128;
 
 // Bytes of vector columns walked in one chunk.
 constexpr ptrdiff_t SEPARABLE_CHUNK_BYTES = 384;
 
 // Whether the ring of W stays in registers on an instruction set with
 // REGISTERS vector registers: where the pieces kept from one step to the
-// next and a step's work fit (3x3: 7 kept vectors and 17 in all).
+// next and a step's work fit (3x3: 7 kept vectors and 17 in all).  The 7x7
+// ring (64 vectors kept from step to step) left to the compiler's
+// allocation with 32 registers ran at 521 Mpixel/s against 757 in memory
+// (Zen 5, AVX-512, one thread); the 3x3 ring in memory at 2117 against 2855
+// in registers.
 template <class W, int REGISTERS>
 constexpr bool SEPARABLE_IN_REGISTERS = W::ROWS <= 3;
 
