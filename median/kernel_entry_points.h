@@ -19,6 +19,8 @@
   void rowpair_band(const ::median::detail::Band<T>& band);         \
   template <class T>                                                \
   void column_band(const ::median::detail::Band<T>& band);          \
+  template <int K, class T>                                         \
+  void separable_band(const ::median::detail::Band<T>& band);       \
   }
 
 #if defined(__x86_64__)
@@ -41,7 +43,9 @@ void huang_band(const ::median::detail::Band<T>& band);
 }
 
 // Inside namespace median::<isa> of a kernel file, after band_sweeps.h and
-// lane_ops.h: the three sweeps on Isa's vectors.
+// lane_ops.h: the three 5x5 sweeps on Isa's vectors; with separable_sweep.h
+// and separable_windows.h, the separable sweep of the K x K window
+// (MEDIAN_DEFINE_SEPARABLE, instantiated per window and lane type).
 #define MEDIAN_DEFINE_BANDS(Isa)                                                   \
   template <class T>                                                               \
   void network_band(const ::median::detail::Band<T>& band) {                       \
@@ -55,6 +59,16 @@ void huang_band(const ::median::detail::Band<T>& band);
   void column_band(const ::median::detail::Band<T>& band) {                        \
     ::median::detail::column_band<::median::detail::LaneOps<Isa, T>>(band);        \
   }
+
+#define MEDIAN_DEFINE_SEPARABLE(Isa)                                                   \
+  template <int K, class T>                                                            \
+  void separable_band(const ::median::detail::Band<T>& band) {                         \
+    ::median::detail::separable_band<::median::detail::LaneOps<Isa, T>,                \
+                                     ::median::detail::SeparableNetwork<K>>(band);     \
+  }
+
+#define MEDIAN_INSTANTIATE_SEPARABLE(K, T) \
+  template void separable_band<K, T>(const ::median::detail::Band<T>&);
 
 #define MEDIAN_INSTANTIATE_BANDS(T)                                  \
   template void network_band<T>(const ::median::detail::Band<T>&);   \

@@ -6,6 +6,8 @@
 // window.
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_sweep.h"
+#include "median/network/separable_windows.h"
 #include "median/histogram/sliding_histogram.h"
 #include "median/isa_portable.h"
 #include "median/kernel_entry_points.h"
@@ -21,6 +23,20 @@ MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint8_t)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+
+MEDIAN_DEFINE_SEPARABLE(Isa)
+MEDIAN_INSTANTIATE_SEPARABLE(3, uint8_t)
+MEDIAN_INSTANTIATE_SEPARABLE(7, uint8_t)
+MEDIAN_INSTANTIATE_SEPARABLE(9, uint8_t)
+MEDIAN_INSTANTIATE_SEPARABLE(11, uint8_t)
+MEDIAN_INSTANTIATE_SEPARABLE(3, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(7, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(9, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(11, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(3, float)
+MEDIAN_INSTANTIATE_SEPARABLE(7, float)
+MEDIAN_INSTANTIATE_SEPARABLE(9, float)
+MEDIAN_INSTANTIATE_SEPARABLE(11, float)
 
 template <class T>
 void huang_band(const ::median::detail::Band<T>& band) {

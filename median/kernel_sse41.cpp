@@ -5,6 +5,8 @@
 // AVX.
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_sweep.h"
+#include "median/network/separable_windows.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -18,5 +20,15 @@ using Isa = detail::Sse41<Tag>;
 MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+
+MEDIAN_DEFINE_SEPARABLE(Isa)
+MEDIAN_INSTANTIATE_SEPARABLE(3, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(7, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(9, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(11, uint16_t)
+MEDIAN_INSTANTIATE_SEPARABLE(3, float)
+MEDIAN_INSTANTIATE_SEPARABLE(7, float)
+MEDIAN_INSTANTIATE_SEPARABLE(9, float)
+MEDIAN_INSTANTIATE_SEPARABLE(11, float)
 
 }  // namespace median::sse41

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_sweep.h"
+#include "median/network/separable_windows.h"
 #include "median/kernel_code.h"
 #include "median/kernel_entry_points.h"
 #include "median/histogram/sliding_histogram.h"
@@ -107,6 +109,42 @@ Kernel huang_kernel(const char* name) {
 #define MEDIAN_KERNEL_ENTRY(sweep, SWEEP, isa, isa_name, bits, registers, T, suffix) \
   kernel<T, &isa::sweep##_band<T>, bits, registers, SWEEP>(#sweep "_" #isa suffix, isa_name)
 
+// The separable sweep of the K x K window (network/separable_sweep.h): its
+// min/max per output vector from the header's counts, with each walk's
+// start spread over the band; working memory for the ring where that is in
+// memory.
+template <class W, int REGISTERS, int BYTES>
+size_t separable_work(int32_t, int32_t, ptrdiff_t) {
+  return detail::SEPARABLE_WORK_BYTES<W, REGISTERS, BYTES>;
+}
+
+template <class T, int K, BandFunction<T> BAND, int BITS, int REGISTERS>
+Kernel separable_kernel(const char* name, const char* isa) {
+  using W = detail::SeparableNetwork<K>;
+  constexpr int32_t ROWS = detail::SEPARABLE_BAND_ROWS<W>;
+  constexpr int LANES = BITS / 8 / int(sizeof(T));
+  constexpr WorkBytes WORK = detail::SEPARABLE_WORK_BYTES<W, REGISTERS, BITS / 8> > 0
+                                 ? &separable_work<W, REGISTERS, BITS / 8>
+                                 : nullptr;
+  constexpr const KernelCode& code = CODE<T, BAND, LANES, ROWS, K, WORK>;
+  return {name,
+          isa,
+          BITS,
+          LANE<T>,
+          K,
+          K,
+          detail::SEPARABLE_OPS_PER_VECTOR<W, ROWS> * 16.0 * 8 / BITS,
+          detail::SEPARABLE_LOADS_PER_VECTOR<W, ROWS, REGISTERS>,
+          detail::SEPARABLE_STORES_PER_VECTOR<W, ROWS, REGISTERS>,
+          nullptr,
+          &code};
+}
+
+#define MEDIAN_SEPARABLE_ENTRY(K, isa, isa_name, bits, registers, T, suffix)                  \
+  separable_kernel<T, K, &isa::separable_band<K, T>, bits, registers>("separable" #K "x" #K \
+                                                                      "_" #isa suffix,      \
+                                                                      isa_name)
+
 // One sweep's kernels of one lane type: in plain C++ everywhere, and on the
 // x86 instruction sets that have them (BASE: those without AVX), or on NEON.
 #if defined(__x86_64__)
@@ -133,10 +171,46 @@ Kernel huang_kernel(const char* name) {
   MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse2, "sse2", 128, 16, float, "_f32"),   \
       MEDIAN_KERNEL_ENTRY(sweep, SWEEP, sse41, "sse4.1", 128, 16, float, "_f32")
 
-#define MEDIAN_LANE_KERNELS(T, suffix, BASE)                \
-  MEDIAN_SWEEP_KERNELS(network, NETWORK, T, suffix, BASE),  \
-      MEDIAN_SWEEP_KERNELS(rowpair, ROWPAIR, T, suffix, BASE), \
-      MEDIAN_SWEEP_KERNELS(column, COLUMN, T, suffix, BASE)
+// The separable kernels of one window and lane type, the same way; and,
+// each after a comma, those of a window compiled only for the wide
+// instruction sets (MEDIAN_WIDE_SEPARABLE).
+#if defined(__x86_64__)
+#define MEDIAN_SEPARABLE_KERNELS(K, T, suffix, BASE)                           \
+  MEDIAN_SEPARABLE_ENTRY(K, portable, "none", 128, 16, T, suffix), BASE(K),     \
+      MEDIAN_SEPARABLE_ENTRY(K, avx, "avx", 128, 16, T, suffix),                \
+      MEDIAN_SEPARABLE_ENTRY(K, avx2, "avx2", 256, 16, T, suffix),              \
+      MEDIAN_SEPARABLE_ENTRY(K, avx512bw, "avx512bw", 512, 32, T, suffix)
+#define MEDIAN_WIDE_SEPARABLE(K, T, suffix)                     \
+  , MEDIAN_SEPARABLE_ENTRY(K, avx2, "avx2", 256, 16, T, suffix), \
+      MEDIAN_SEPARABLE_ENTRY(K, avx512bw, "avx512bw", 512, 32, T, suffix)
+#elif defined(__aarch64__)
+#define MEDIAN_SEPARABLE_KERNELS(K, T, suffix, BASE)                 \
+  MEDIAN_SEPARABLE_ENTRY(K, portable, "none", 128, 16, T, suffix),    \
+      MEDIAN_SEPARABLE_ENTRY(K, neon, "neon", 128, 32, T, suffix)
+#define MEDIAN_WIDE_SEPARABLE(K, T, suffix)
+#else
+#define MEDIAN_SEPARABLE_KERNELS(K, T, suffix, BASE) \
+  MEDIAN_SEPARABLE_ENTRY(K, portable, "none", 128, 16, T, suffix)
+#define MEDIAN_WIDE_SEPARABLE(K, T, suffix)
+#endif
+
+#define MEDIAN_SEPARABLE_BASE_U8(K) MEDIAN_SEPARABLE_ENTRY(K, sse2, "sse2", 128, 16, uint8_t, "")
+#define MEDIAN_SEPARABLE_BASE_U16(K) \
+  MEDIAN_SEPARABLE_ENTRY(K, sse41, "sse4.1", 128, 16, uint16_t, "_u16")
+#define MEDIAN_SEPARABLE_BASE_F32(K)                                  \
+  MEDIAN_SEPARABLE_ENTRY(K, sse2, "sse2", 128, 16, float, "_f32"),     \
+      MEDIAN_SEPARABLE_ENTRY(K, sse41, "sse4.1", 128, 16, float, "_f32")
+
+// BASE: U8, U16 or F32, for the kernels of processors without AVX.
+#define MEDIAN_LANE_KERNELS(T, suffix, BASE)                                      \
+  MEDIAN_SWEEP_KERNELS(network, NETWORK, T, suffix, MEDIAN_BASE_##BASE),          \
+      MEDIAN_SWEEP_KERNELS(rowpair, ROWPAIR, T, suffix, MEDIAN_BASE_##BASE),      \
+      MEDIAN_SWEEP_KERNELS(column, COLUMN, T, suffix, MEDIAN_BASE_##BASE),        \
+      MEDIAN_SEPARABLE_KERNELS(3, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
+      MEDIAN_SEPARABLE_KERNELS(7, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
+      MEDIAN_SEPARABLE_KERNELS(9, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
+      MEDIAN_SEPARABLE_KERNELS(11, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE)       \
+          MEDIAN_WIDE_SEPARABLE(13, T, suffix) MEDIAN_WIDE_SEPARABLE(15, T, suffix)
 
 // Which sweep the automatic choice prefers, lowest first.  The network
 // shares no work and comes last.  The column walk keeps its state in
@@ -160,9 +234,9 @@ int preference(const Kernel& k) {
 // processor supports.
 std::vector<Kernel> make_table() {
   std::vector<Kernel> table = {
-      MEDIAN_LANE_KERNELS(uint8_t, "", MEDIAN_BASE_U8),
-      MEDIAN_LANE_KERNELS(uint16_t, "_u16", MEDIAN_BASE_U16),
-      MEDIAN_LANE_KERNELS(float, "_f32", MEDIAN_BASE_F32),
+      MEDIAN_LANE_KERNELS(uint8_t, "", U8),
+      MEDIAN_LANE_KERNELS(uint16_t, "_u16", U16),
+      MEDIAN_LANE_KERNELS(float, "_f32", F32),
       huang_kernel<uint8_t, nullptr>("huang_portable"),
       huang_kernel<uint16_t, &detail::histogram::integer_work_bytes>("huang_portable_u16"),
       huang_kernel<float, &detail::histogram::float_work_bytes>("huang_portable_f32"),

@@ -6,6 +6,8 @@
 
 #if defined(__x86_64__)
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_sweep.h"
+#include "median/network/separable_windows.h"
 #include "median/isa_x86.h"
 #include "median/kernel_code.h"
 #include "median/lane_ops.h"
@@ -65,6 +67,20 @@ void rowpair(const median::detail::Band<T>& b) { median::detail::rowpair_band<Op
 template <class T>
 void column(const median::detail::Band<T>& b) { median::detail::column_band<Ops<T>>(b); }
 
+// The separable sweep of the K x K window: 3x3 keeps its ring in
+// registers, 7x7 in working memory.
+template <int K, class T>
+void separable(const median::detail::Band<T>& b) {
+  median::detail::separable_band<Ops<T>, median::detail::SeparableNetwork<K>>(b);
+}
+template <int K>
+size_t separable_work(int32_t, int32_t, ptrdiff_t) {
+  return median::detail::SEPARABLE_WORK_BYTES<median::detail::SeparableNetwork<K>, Isa::REGISTERS,
+                                              Isa::BYTES>;
+}
+template <int K>
+constexpr int32_t SEPARABLE_ROWS = median::detail::SEPARABLE_BAND_ROWS<median::detail::SeparableNetwork<K>>;
+
 using median::detail::KernelCode;
 template <class T>
 constexpr int LANES = Isa::BYTES / int(sizeof(T));
@@ -78,6 +94,12 @@ const KernelCode CODES[] = {
     {nullptr, nullptr, network<float>, LANES<float>, median::detail::NETWORK_BAND_ROWS, 5, 5, nullptr},
     {nullptr, nullptr, rowpair<float>, LANES<float>, median::detail::ROWPAIR_BAND_ROWS, 5, 5, nullptr},
     {nullptr, nullptr, column<float>, LANES<float>, median::detail::COLUMN_BAND_ROWS, 5, 5, nullptr},
+    {separable<3, uint8_t>, nullptr, nullptr, LANES<uint8_t>, SEPARABLE_ROWS<3>, 3, 3, nullptr},
+    {separable<7, uint8_t>, nullptr, nullptr, LANES<uint8_t>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
+    {nullptr, separable<3, uint16_t>, nullptr, LANES<uint16_t>, SEPARABLE_ROWS<3>, 3, 3, nullptr},
+    {nullptr, separable<7, uint16_t>, nullptr, LANES<uint16_t>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
+    {nullptr, nullptr, separable<3, float>, LANES<float>, SEPARABLE_ROWS<3>, 3, 3, nullptr},
+    {nullptr, nullptr, separable<7, float>, LANES<float>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
 };
 
 template <int I>
@@ -98,6 +120,12 @@ const median::Kernel KERNELS[] = {
   {"emulated512_network_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[6]},
   {"emulated512_rowpair_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[7]},
   {"emulated512_column_f32", "avx2", 512, Lane::f32, 5, 5, 0, 0, 0, nullptr, &CODES[8]},
+  {"emulated512_separable3x3", "avx2", 512, Lane::u8, 3, 3, 0, 0, 0, nullptr, &CODES[9]},
+  {"emulated512_separable7x7", "avx2", 512, Lane::u8, 7, 7, 0, 0, 0, nullptr, &CODES[10]},
+  {"emulated512_separable3x3_u16", "avx2", 512, Lane::u16, 3, 3, 0, 0, 0, nullptr, &CODES[11]},
+  {"emulated512_separable7x7_u16", "avx2", 512, Lane::u16, 7, 7, 0, 0, 0, nullptr, &CODES[12]},
+  {"emulated512_separable3x3_f32", "avx2", 512, Lane::f32, 3, 3, 0, 0, 0, nullptr, &CODES[13]},
+  {"emulated512_separable7x7_f32", "avx2", 512, Lane::f32, 7, 7, 0, 0, 0, nullptr, &CODES[14]},
 };
 const size_t KERNEL_COUNT = sizeof KERNELS / sizeof KERNELS[0];
 

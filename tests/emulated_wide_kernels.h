@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 //
-// The three sweeps on 64-byte vectors emulated with two 256-bit halves, for
-// every lane type, so that the 512-bit kernels' logic (narrow rows, edges,
-// strips, bands, row pairs, the 32-register column walk) is tested element
-// for element on a processor with AVX2 but no AVX-512.  Listed as kernels
-// that need AVX2, named emulated512_<sweep>[_u16|_f32].
+// The three 5x5 sweeps and the separable sweep (3x3, its ring in
+// registers, and 7x7, its ring in memory) on 64-byte vectors emulated with
+// two 256-bit halves, for every lane type, so that the 512-bit kernels'
+// logic (narrow rows, edges, strips, chunks, bands, row pairs, the
+// 32-register walks) is tested element for element on a processor with
+// AVX2 but no AVX-512.  Listed as kernels that need AVX2, named
+// emulated512_<sweep>[_u16|_f32].
 #pragma once
 
 #include <cstddef>
