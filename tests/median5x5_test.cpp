@@ -244,6 +244,7 @@ TEST(Median5x5, FloatsFollowTheDocumentedOrderInEveryKernel) {
     for (int shuffle = 0; shuffle < 4; ++shuffle) {
       std::shuffle(window.begin(), window.end(), rng);
       for (const median::Kernel* k : float_kernels()) {
+        if (!median::serves(*k, 5, 5)) continue;
         std::vector<float> out(25);
         ASSERT_EQ(median::filter(*k, window.data(), 20, out.data(), 20, 5, 5, 1, MEDIAN_BORDER_ZERO),
                   MEDIAN_OK);
@@ -274,6 +275,29 @@ TEST(MedianFilter, FloatsFollowTheDocumentedOrderInEveryWindowShape) {
             << k->name << (row ? " row" : " column") << ": got " << out[12] << ", want " << sorted[12];
       }
     }
+  }
+}
+
+// Every float kernel at its own window (7x5 for those of every window), on
+// an image whose elements come from a pool of NaNs of both signs and other
+// payloads, infinities, both zeros, denormals and a few numbers, many tied:
+// the same bits as the reference's order gives.
+TEST(MedianFilter, SpecialFloatsInEveryKernelAtItsWindow) {
+  const float pool[] = {NaN, -NaN, from_bits(0x7FC00005u), from_bits(0xFFC00009u), INF, -INF,
+                        0.0f, -0.0f, DENORMAL, -DENORMAL, 1.0f, -1.0f, 3.5f};
+  const int32_t w = 19, h = 13;
+  std::mt19937 rng(12);
+  std::vector<float> image(size_t(w) * h);
+  for (float& v : image) v = pool[rng() % std::size(pool)];
+  for (const median::Kernel* k : float_kernels()) {
+    const int32_t ww = k->window_width ? k->window_width : 7, wh = k->window_width ? k->window_height : 5;
+    const std::vector<float> want = reference::median(image, w, h, 1, ww, wh, MEDIAN_BORDER_REFLECT);
+    std::vector<float> out(image.size());
+    ASSERT_EQ(median::filter(*k, image.data(), 4 * w, out.data(), 4 * w, w, h, 1, ww, wh,
+                             MEDIAN_BORDER_REFLECT),
+              MEDIAN_OK);
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(bits_of(out[i]), bits_of(want[i])) << k->name << " element " << i;
   }
 }
 
@@ -367,13 +391,12 @@ TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneTypeAndWindow) {
     std::exit(status);
   };
   // Without MEDIAN_KERNEL: for 5x5, the last supported 5x5 kernel of each
-  // lane type in the table; for 7x7, the kernel of every window.
-  std::string automatic[4];
+  // lane type in the table; for 7x7 whatever the automatic choice is
+  // (AutomaticChoiceServesEveryWindow holds it to its rules).
+  const std::string ANY = "[a-z0-9_]+";
+  std::string automatic[4] = {"", "", "", ANY};
   for (const median::Kernel& k : median::kernels())
     if (median::is_supported(k) && k.window_width == 5) automatic[int(k.lane)] = k.name;
-  for (const median::Kernel& k : median::kernels())
-    if (median::is_supported(k) && k.lane == median::Lane::u8 && median::serves(k, 7, 7))
-      automatic[3] = k.name;
   auto expected = [](const std::string (&names)[4]) {
     return "^\\[" + names[0] + " " + names[1] + " " + names[2] + " " + names[3] + "\\]$";
   };
@@ -385,12 +408,16 @@ TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneTypeAndWindow) {
     EXPECT_EXIT(run_with(k.name), ::testing::ExitedWithCode(0), expected(want)) << k.name;
   }
   // One name per lane type and window, in a list: the 5x5 kernel takes
-  // 5x5 windows although a kernel of every window comes first.
+  // 5x5 windows although a kernel of every window comes first, which takes
+  // the 7x7 windows unless a 7x7 kernel is named too.
   for (const median::Kernel& any : median::kernels()) {
     if (any.lane != median::Lane::u8 || any.window_width || !median::is_supported(any)) continue;
     const std::string list = std::string(any.name) + ",network_portable,rowpair_portable_f32";
     EXPECT_EXIT(run_with(list.c_str()), ::testing::ExitedWithCode(0),
                 expected({"network_portable", automatic[1], "rowpair_portable_f32", any.name}));
+    const std::string with_7x7 = list + ",separable7x7_portable";
+    EXPECT_EXIT(run_with(with_7x7.c_str()), ::testing::ExitedWithCode(0),
+                expected({"network_portable", automatic[1], "rowpair_portable_f32", "separable7x7_portable"}));
   }
   EXPECT_EXIT(run_with("no_such_kernel"), ::testing::ExitedWithCode(0),
               "MEDIAN_KERNEL names no kernel called 'no_such_kernel'\n" + expected(automatic).substr(1));
@@ -402,6 +429,25 @@ TEST(KernelChoice, EnvironmentNamesTheKernelOfEachLaneTypeAndWindow) {
     }
   }
   EXPECT_EXIT(run_with(""), ::testing::ExitedWithCode(0), expected(automatic));
+}
+
+// Without MEDIAN_KERNEL, every window of every lane type gets a kernel this
+// processor runs that serves it, one made for exactly that window wherever
+// the processor runs one.
+TEST(KernelChoice, AutomaticChoiceServesEveryWindow) {
+  if (std::getenv("MEDIAN_KERNEL")) GTEST_SKIP() << "MEDIAN_KERNEL is set";
+  for (const median::Lane lane : {median::Lane::u8, median::Lane::u16, median::Lane::f32})
+    for (int w = 1; w <= MEDIAN_MAX_WINDOW; w += 2)
+      for (const int h : {1, 3, 5, w, 255}) {
+        const median::Kernel& k = median::chosen_kernel(lane, w, h);
+        EXPECT_TRUE(k.lane == lane && median::serves(k, w, h) && median::is_supported(k))
+            << k.name << " for " << w << "x" << h;
+        bool exact_exists = false;
+        for (const median::Kernel& e : median::kernels())
+          exact_exists = exact_exists || (e.lane == lane && e.window_width == w &&
+                                          e.window_height == h && median::is_supported(e));
+        EXPECT_EQ(k.window_width != 0, exact_exists) << k.name << " for " << w << "x" << h;
+      }
 }
 
 TEST(KernelChoice, AKernelOfAnotherLaneTypeOrProcessorIsRefused) {

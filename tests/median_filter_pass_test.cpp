@@ -63,7 +63,7 @@ TEST(MedianFilterPass, EveryKernelMatchesReferenceOnRealPhotos) {
     std::vector<uint16_t> wide(image.pixels.begin(), image.pixels.end());
     std::vector<float> real(image.pixels.begin(), image.pixels.end());
     for (const median::Kernel& k : median::kernels()) {
-      if (!median::is_supported(k)) continue;
+      if (!median::is_supported(k) || !median::serves(k, 5, 5)) continue;
       if (k.pass) {
         EXPECT_EQ(pass_of(image, k.pass), zero) << k.name << " on " << name;
       }
