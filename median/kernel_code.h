@@ -20,7 +20,7 @@ namespace median::detail {
 constexpr int32_t MAX_BAND_ROWS = 512;
 // A padded-frame pass (which allocates nothing) takes bands of at most this
 // many rows, whatever the kernel's own height.
-constexpr int32_t PADDED_BAND_ROWS = 64;
+constexpr int32_t PADDED_BAND_ROWS = 128;
 constexpr int MAX_VECTOR_BYTES = 64;
 constexpr int MAX_CHANNELS = 4;
 // The most working memory a kernel with a padded-frame pass may ask for on a

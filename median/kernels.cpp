@@ -29,23 +29,27 @@ using detail::KernelCode;
 
 // What the three sweeps cost per output vector (band_sweeps.h), on an
 // instruction set with 16 vector registers and on one with 32.
+// Each figure twice: on an instruction set of 16 vector registers, and on
+// one of 32.
 struct Sweep {
-  double ops;
+  double ops[2];
   double loads[2], stores[2];
-  int32_t band_rows;
+  int32_t band_rows[2];
 };
-constexpr Sweep NETWORK{detail::NETWORK_OPS_PER_VECTOR,
+constexpr Sweep NETWORK{{detail::NETWORK_OPS_PER_VECTOR, detail::NETWORK_OPS_PER_VECTOR},
                         {detail::NETWORK_LOADS_PER_VECTOR, detail::NETWORK_LOADS_PER_VECTOR},
                         {detail::NETWORK_STORES_PER_VECTOR, detail::NETWORK_STORES_PER_VECTOR},
-                        detail::NETWORK_BAND_ROWS};
-constexpr Sweep ROWPAIR{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::ROWPAIR_BAND_ROWS>,
+                        {detail::NETWORK_BAND_ROWS, detail::NETWORK_BAND_ROWS}};
+constexpr double ROWPAIR_OPS = detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::ROWPAIR_BAND_ROWS>;
+constexpr Sweep ROWPAIR{{ROWPAIR_OPS, ROWPAIR_OPS},
                         {detail::ROWPAIR_LOADS_PER_VECTOR, detail::ROWPAIR_LOADS_PER_VECTOR},
                         {detail::ROWPAIR_STORES_PER_VECTOR, detail::ROWPAIR_STORES_PER_VECTOR},
-                        detail::ROWPAIR_BAND_ROWS};
-constexpr Sweep COLUMN{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::COLUMN_BAND_ROWS>,
+                        {detail::ROWPAIR_BAND_ROWS, detail::ROWPAIR_BAND_ROWS}};
+constexpr Sweep COLUMN{{detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::COLUMN_BAND_ROWS<16>>,
+                        detail::ROWPAIR_SWEEP_OPS_PER_VECTOR<detail::COLUMN_BAND_ROWS<32>>},
                        {detail::COLUMN_LOADS_PER_VECTOR<16>, detail::COLUMN_LOADS_PER_VECTOR<32>},
                        {detail::COLUMN_STORES_PER_VECTOR<16>, detail::COLUMN_STORES_PER_VECTOR<32>},
-                       detail::COLUMN_BAND_ROWS};
+                       {detail::COLUMN_BAND_ROWS<16>, detail::COLUMN_BAND_ROWS<32>}};
 
 template <class T>
 constexpr Lane LANE = std::is_same_v<T, uint8_t> ? Lane::u8 : std::is_same_v<T, uint16_t> ? Lane::u16 : Lane::f32;
@@ -89,10 +93,10 @@ constexpr PassFunction pass_for() {
 template <class T, BandFunction<T> BAND, int BITS, int REGISTERS, const Sweep& SWEEP>
 Kernel kernel(const char* name, const char* isa) {
   constexpr int LANES = BITS / 8 / int(sizeof(T));
-  constexpr const KernelCode& code = CODE<T, BAND, LANES, SWEEP.band_rows>;
   constexpr int r = REGISTERS >= 32;
+  constexpr const KernelCode& code = CODE<T, BAND, LANES, SWEEP.band_rows[r]>;
   return {name,          isa,       BITS,          LANE<T>,          detail::WINDOW, detail::WINDOW,
-          SWEEP.ops * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r], pass_for<T, code>(), &code};
+          SWEEP.ops[r] * 16.0 * 8 / BITS, SWEEP.loads[r], SWEEP.stores[r], pass_for<T, code>(), &code};
 }
 
 // The sliding histogram (histogram/sliding_histogram.h): every window, one

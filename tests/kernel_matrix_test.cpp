@@ -64,6 +64,10 @@ template <class T>
   return ::testing::AssertionSuccess();
 }
 
+// The tallest band of the sweeps the matrices meet most (the row pairs and
+// the column walk at 512 bits): images taller than two of them cross bands.
+constexpr int32_t MAX_BAND = 128;
+
 // A window, columns by rows.
 struct Window {
   int32_t width, height;
@@ -208,6 +212,13 @@ TEST_P(KernelMatrix, MatchesReferenceOnWideRowsWithEveryBorderAndChannelCount) {
           ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
               << describe(l);
         }
+    // Taller than two of the tallest bands, with a remainder.
+    for (const median_border border : {MEDIAN_BORDER_ZERO, MEDIAN_BORDER_REFLECT}) {
+      const Layout l{97, 2 * MAX_BAND + 21, 3, border, 5, 1, window(i++, WIDE_ROW_WINDOWS)};
+      const std::vector<T> image = random_elements<T>(size_t(l.w) * l.h * 3, &rng, false);
+      ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
+          << describe(l);
+    }
   });
 }
 
@@ -219,7 +230,8 @@ TEST_P(KernelMatrix, InPlaceGivesTheSameResult) {
     using T = decltype(zero);
     std::mt19937 rng{13};
     size_t i = 0;
-    for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {5, 2}, {37, 9}, {70, 17}, {40, 131}}) {
+    for (const auto& [w, h] :
+         {std::pair{1, 1}, {2, 3}, {5, 2}, {37, 9}, {70, 17}, {40, 131}, {19, 2 * MAX_BAND + 35}}) {
       const int32_t channels = 1 + (w + h) % 4;
       for (const median_border border : BORDERS) {
         const Layout l{w, h, channels, border, size_t(w % 2), 1, window(i++, IN_PLACE_WINDOWS)};

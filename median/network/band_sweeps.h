@@ -145,10 +145,12 @@ template <class Ops>
 // runs of several cache lines, which the hardware prefetchers follow.  Each
 // step also asks for the next step's two new rows over the strip: on an AMD
 // Zen 3 that took a 16-megapixel pass from about 700 to 800 Mpixel/s on one
-// thread, and bands of 32 rows rather than 16 (fewer band starts) a little
-// more; narrower strips (128 or 256 bytes) were slower.
+// thread; narrower strips (128 or 256 bytes) were slower.  Long bands start
+// fewer strips: on a Zen 3 32 rows ran a little faster than 16, and on a Zen
+// 5 (AVX-512, one thread, a 16-megapixel frame) 128 rows ran 22 % faster
+// than 32 at 512 bits and the same at 256.
 constexpr ptrdiff_t STRIP_BYTES = 384;
-constexpr int32_t ROWPAIR_BAND_ROWS = 32;
+constexpr int32_t ROWPAIR_BAND_ROWS = 128;
 constexpr int ROWPAIR_PREFETCH_STEPS = 1;
 constexpr int KEPT_ROWS = 6;  // sorted window rows alive at once, by row mod 6
 
@@ -234,9 +236,14 @@ void rowpair_band(const Band<typename Ops::T>& b) {
 
 // Long bands spread each column's start (four sorted rows and a merge, 98
 // operations) over more outputs, short ones touch fewer rows of pages and
-// lines per walk: 16 rows (20 input rows) measured best on a Zen 3 among 8,
-// 16 and 32, at 6 % more operations than an endless band.
-constexpr int32_t COLUMN_BAND_ROWS = 16;
+// lines per walk.  With 16 registers (the ring in memory), 16 rows (20 input
+// rows) measured best on a Zen 3 among 8, 16 and 32, at 6 % more operations
+// than an endless band.  With 32 (AVX-512, the state in registers), on a Zen
+// 5 (one thread, a 16-megapixel frame): 16 rows 1791 Mpixel/s, 24 to 48 rows
+// 1390 to 1650 (each walk's rows and the prefetched chunk then fall out of
+// step), 96 to 128 rows 1880 to 1915.
+template <int REGISTERS>
+constexpr int32_t COLUMN_BAND_ROWS = REGISTERS >= 32 ? 128 : 16;
 
 // Memory accesses per output vector on long rows, from the code below: the
 // new rows' five loads and the store, the start's 20 loads once per band,
@@ -245,11 +252,13 @@ constexpr int32_t COLUMN_BAND_ROWS = 16;
 // (20 + 5).
 template <int REGISTERS>
 constexpr double COLUMN_LOADS_PER_VECTOR =
-    double((WINDOW - 1) * ROW + COLUMN_BAND_ROWS / 2 * (2 * ROW + (REGISTERS >= 32 ? 0 : 5 * ROW))) /
-    COLUMN_BAND_ROWS;
+    double((WINDOW - 1) * ROW + COLUMN_BAND_ROWS<REGISTERS> / 2 *
+                                    (2 * ROW + (REGISTERS >= 32 ? 0 : 5 * ROW))) /
+    COLUMN_BAND_ROWS<REGISTERS>;
 template <int REGISTERS>
 constexpr double COLUMN_STORES_PER_VECTOR =
-    double(COLUMN_BAND_ROWS / 2 * (2 + (REGISTERS >= 32 ? 0 : 3 * ROW))) / COLUMN_BAND_ROWS;
+    double(COLUMN_BAND_ROWS<REGISTERS> / 2 * (2 + (REGISTERS >= 32 ? 0 : 3 * ROW))) /
+    COLUMN_BAND_ROWS<REGISTERS>;
 
 // A walk down a column touches each row's next cache line for the first
 // time, one line of each of 20 rows far apart: scattered single lines, which
