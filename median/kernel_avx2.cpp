@@ -3,6 +3,8 @@
 // The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers.
 
 #include "median/band_sweeps.h"
+#include "median/histogram/ops_x86.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -10,6 +12,7 @@
 namespace median::avx2 {
 namespace {
 struct Tag;
+using HistogramOps = detail::histogram::Avx2<Tag>;
 using Isa = detail::Avx2<Tag>;
 }  // namespace
 
@@ -17,5 +20,6 @@ MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint8_t)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)
 
 }  // namespace median::avx2

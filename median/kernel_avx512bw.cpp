@@ -4,6 +4,8 @@
 // registers, enough for the column sweep's whole state.
 
 #include "median/band_sweeps.h"
+#include "median/histogram/ops_x86.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -11,6 +13,7 @@
 namespace median::avx512bw {
 namespace {
 struct Tag;
+using HistogramOps = detail::histogram::Avx512bw<Tag>;
 using Isa = detail::Avx512bw<Tag>;
 }  // namespace
 
@@ -18,5 +21,6 @@ MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint8_t)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)
 
 }  // namespace median::avx512bw

@@ -3,6 +3,8 @@
 // The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type.
 
 #include "median/band_sweeps.h"
+#include "median/histogram/ops_neon.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/isa_neon.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -10,6 +12,7 @@
 namespace median::neon {
 namespace {
 struct Tag;
+using HistogramOps = detail::histogram::Neon<Tag>;
 using Isa = detail::Neon<Tag>;
 }  // namespace
 
@@ -17,5 +20,6 @@ MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint8_t)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)
 
 }  // namespace median::neon

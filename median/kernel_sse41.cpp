@@ -5,6 +5,8 @@
 // AVX.
 
 #include "median/band_sweeps.h"
+#include "median/histogram/ops_x86.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -12,11 +14,13 @@
 namespace median::sse41 {
 namespace {
 struct Tag;
+using HistogramOps = detail::histogram::Sse41<Tag>;
 using Isa = detail::Sse41<Tag>;
 }  // namespace
 
 MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)
 
 }  // namespace median::sse41
