@@ -42,11 +42,14 @@ struct Neon {
   [[gnu::always_inline]] static Counts sub(Counts a, Counts b) {
     return {vsubq_u16(a.low, b.low), vsubq_u16(a.high, b.high)};
   }
+  [[gnu::always_inline]] static Counts splat(uint32_t k) {
+    const uint16x8_t kv = vdupq_n_u16(uint16_t(k));
+    return {kv, kv};
+  }
   // Each lane at most k compares as 0xFFFF, that is -1: the sum of the
   // compares is minus the count.
-  [[gnu::always_inline]] static int count_le(Counts v, uint32_t k) {
-    const uint16x8_t kv = vdupq_n_u16(uint16_t(k));
-    const uint16x8_t both = vaddq_u16(vcleq_u16(v.low, kv), vcleq_u16(v.high, kv));
+  [[gnu::always_inline]] static int count_le(Counts v, Counts k) {
+    const uint16x8_t both = vaddq_u16(vcleq_u16(v.low, k.low), vcleq_u16(v.high, k.high));
     return uint16_t(-vaddvq_u16(both));
   }
   [[gnu::always_inline]] static uint32_t lane(Counts v, int i) {
@@ -55,6 +58,7 @@ struct Neon {
     vst1q_u16(lanes + 8, v.high);
     return lanes[i];
   }
+  [[gnu::always_inline]] static Counts broadcast(Counts v, int i) { return splat(lane(v, i)); }
 
   static constexpr int POSITIONS = 4;
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {

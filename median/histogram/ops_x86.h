@@ -60,11 +60,14 @@ struct Sse41 : BytesSse2<Tag> {
   [[gnu::always_inline]] static Counts sub(Counts a, Counts b) {
     return {_mm_sub_epi16(a.low, b.low), _mm_sub_epi16(a.high, b.high)};
   }
-  // The lanes at most k are a prefix: count its ones.
-  [[gnu::always_inline]] static int count_le(Counts v, uint32_t k) {
+  [[gnu::always_inline]] static Counts splat(uint32_t k) {
     const __m128i kv = _mm_set1_epi16(short(k));
-    const __m128i low = _mm_cmpeq_epi16(_mm_max_epu16(v.low, kv), kv);
-    const __m128i high = _mm_cmpeq_epi16(_mm_max_epu16(v.high, kv), kv);
+    return {kv, kv};
+  }
+  // The lanes at most k are a prefix: count its ones.
+  [[gnu::always_inline]] static int count_le(Counts v, Counts k) {
+    const __m128i low = _mm_cmpeq_epi16(_mm_max_epu16(v.low, k.low), k.low);
+    const __m128i high = _mm_cmpeq_epi16(_mm_max_epu16(v.high, k.high), k.high);
     const unsigned at_most = unsigned(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
     return __builtin_ctz(~at_most);
   }
@@ -74,6 +77,7 @@ struct Sse41 : BytesSse2<Tag> {
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), v.high);
     return lanes[i];
   }
+  [[gnu::always_inline]] static Counts broadcast(Counts v, int i) { return splat(lane(v, i)); }
 
   static constexpr int POSITIONS = 4;
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
@@ -93,15 +97,20 @@ struct Avx2 : BytesSse2<Tag> {
   }
   [[gnu::always_inline]] static Counts add(Counts a, Counts b) { return _mm256_add_epi16(a, b); }
   [[gnu::always_inline]] static Counts sub(Counts a, Counts b) { return _mm256_sub_epi16(a, b); }
+  [[gnu::always_inline]] static Counts splat(uint32_t k) { return _mm256_set1_epi16(short(k)); }
   // Two mask bits per lane.
-  [[gnu::always_inline]] static int count_le(Counts v, uint32_t k) {
-    const __m256i kv = _mm256_set1_epi16(short(k));
-    const __m256i at_most = _mm256_cmpeq_epi16(_mm256_max_epu16(v, kv), kv);
+  [[gnu::always_inline]] static int count_le(Counts v, Counts k) {
+    const __m256i at_most = _mm256_cmpeq_epi16(_mm256_max_epu16(v, k), k);
     return __builtin_popcount(unsigned(_mm256_movemask_epi8(at_most))) / 2;
   }
   [[gnu::always_inline]] static uint32_t lane(Counts v, int i) {
     const __m256i pair = _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(i / 2));
     return (uint32_t(_mm256_cvtsi256_si32(pair)) >> (16 * (i % 2))) & 0xFFFF;
+  }
+  // The pair of lanes that holds lane i to every pair, then its half.
+  [[gnu::always_inline]] static Counts broadcast(Counts v, int i) {
+    const __m256i pair = _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(i / 2));
+    return _mm256_shuffle_epi8(pair, _mm256_set1_epi16(short(i % 2 ? 0x0302 : 0x0100)));
   }
 
   static constexpr int POSITIONS = 8;
@@ -119,14 +128,17 @@ struct Avx512bw : Avx2<Tag> {
   using Counts = __m256i;
   // The counts in the low half of a 512-bit register; the high half is zero
   // and left out of the mask.
-  [[gnu::always_inline]] static int count_le(Counts v, uint32_t k) {
+  [[gnu::always_inline]] static int count_le(Counts v, Counts k) {
     const __mmask32 at_most =
-        _mm512_mask_cmple_epu16_mask(0xFFFF, _mm512_zextsi256_si512(v), _mm512_set1_epi16(short(k)));
+        _mm512_mask_cmple_epu16_mask(0xFFFF, _mm512_zextsi256_si512(v), _mm512_zextsi256_si512(k));
     return __builtin_popcount(unsigned(at_most));
   }
+  [[gnu::always_inline]] static Counts broadcast(Counts v, int i) {
+    return _mm512_castsi512_si256(
+        _mm512_permutexvar_epi16(_mm512_set1_epi16(short(i)), _mm512_zextsi256_si512(v)));
+  }
   [[gnu::always_inline]] static uint32_t lane(Counts v, int i) {
-    const __m512i picked = _mm512_permutexvar_epi16(_mm512_set1_epi16(short(i)), _mm512_zextsi256_si512(v));
-    return uint32_t(_mm512_cvtsi512_si32(picked)) & 0xFFFF;
+    return uint32_t(_mm256_cvtsi256_si32(broadcast(v, i))) & 0xFFFF;
   }
 
   static constexpr int POSITIONS = 16;

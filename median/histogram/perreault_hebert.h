@@ -157,37 +157,51 @@ void sweep(const Columns<Ops>& columns, ptrdiff_t first, ptrdiff_t step, ptrdiff
            int32_t rx, uint32_t k, Found found) {
   using Counts = typename Ops::Counts;
   const ptrdiff_t width = 2 * ptrdiff_t(rx) + 1;
-  auto coarse = [&](ptrdiff_t c) { return Ops::widen(columns.coarse(first + c * step)); };
-  auto fine = [&](ptrdiff_t c, int b) { return Ops::widen(columns.fine(first + c * step, b)); };
-  // The window's coarse counts, and its fine counts of each block as they
-  // were at output since[b].
+  // Local copies, which the outputs' stores (bytes, which may alias
+  // anything) cannot make the compiler read again.
+  const uint8_t* const coarse_first = columns.coarse(first);
+  const uint8_t* const fine_first = columns.fine(first, 0);
+  const ptrdiff_t coarse_step = step * BLOCKS, fine_step = step * BINS;
+  auto coarse = [=](ptrdiff_t c) { return Ops::widen(coarse_first + c * coarse_step); };
+  auto fine = [=](ptrdiff_t c, int b) { return Ops::widen(fine_first + c * fine_step + b * BLOCK); };
+  // The window's coarse counts; the fine counts of the block of the last
+  // median, `counts`, and of each other block b as they were at output
+  // since[b].
+  const Counts ks = Ops::splat(k);
   Counts below = Ops::zero();
   for (ptrdiff_t c = 0; c < width; ++c) below = Ops::add(below, coarse(c));
-  Counts blocks[BLOCKS];
+  Counts blocks[BLOCKS], counts = Ops::zero();
   ptrdiff_t since[BLOCKS];
   std::fill(since, since + BLOCKS, -width);
+  int last = 0;
   for (ptrdiff_t i = 0; i < outputs; ++i) {
     if (i) below = Ops::sub(Ops::add(below, coarse(i + 2 * rx)), coarse(i - 1));
-    const int b = Ops::count_le(below, k) - 1;
-    const uint32_t rank = k - Ops::lane(below, b);
-    Counts counts;
-    if (2 * (i - since[b]) > width) {
-      Counts even = Ops::zero(), odd = Ops::zero();
-      ptrdiff_t c = 0;
-      for (; c + 1 < width; c += 2) {
-        even = Ops::add(even, fine(i + c, b));
-        odd = Ops::add(odd, fine(i + c + 1, b));
-      }
-      counts = Ops::add(Ops::add(even, odd), fine(i + c, b));
+    const int b = Ops::count_le(below, ks) - 1;
+    const Counts ranks = Ops::sub(ks, Ops::broadcast(below, b));
+    if (i && b == last) {
+      counts = Ops::sub(Ops::add(counts, fine(i + 2 * rx, b)), fine(i - 1, b));
     } else {
-      counts = blocks[b];
-      for (ptrdiff_t t = since[b] + 1; t <= i; ++t)
-        counts = Ops::sub(Ops::add(counts, fine(t + 2 * rx, b)), fine(t - 1, b));
+      if (i) {
+        blocks[last] = counts;
+        since[last] = i - 1;
+      }
+      last = b;
+      if (2 * (i - since[b]) > width) {
+        Counts even = Ops::zero(), odd = Ops::zero();
+        ptrdiff_t c = 0;
+        for (; c + 1 < width; c += 2) {
+          even = Ops::add(even, fine(i + c, b));
+          odd = Ops::add(odd, fine(i + c + 1, b));
+        }
+        counts = Ops::add(Ops::add(even, odd), fine(i + c, b));
+      } else {
+        counts = blocks[b];
+        for (ptrdiff_t t = since[b] + 1; t <= i; ++t)
+          counts = Ops::sub(Ops::add(counts, fine(t + 2 * rx, b)), fine(t - 1, b));
+      }
     }
-    blocks[b] = counts;
-    since[b] = i;
-    const int f = Ops::count_le(counts, rank);
-    found(i, uint32_t(b * BLOCK + f), rank, counts, f);
+    const int f = Ops::count_le(counts, ranks);
+    found(i, uint32_t(b * BLOCK + f), ranks, counts, f);
   }
 }
 
@@ -207,8 +221,9 @@ void tile_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, ptrdi
     if (r) columns.slide(in[r + 2 * ry], in[r - 1], count);
     for (ptrdiff_t channel = 0; channel < step && channel < width; ++channel)
       sweep(columns, channel, step, (width - channel + step - 1) / step, rx, k,
-            [&](ptrdiff_t i, uint32_t value, uint32_t rank, const typename Ops::Counts& counts, int f) {
-              found(r, channel + i * step, value, rank, counts, f);
+            [=](ptrdiff_t i, uint32_t value, const typename Ops::Counts& ranks,
+                const typename Ops::Counts& counts, int f) {
+              found(r, channel + i * step, value, ranks, counts, f);
             });
   }
 }
@@ -230,8 +245,8 @@ void histogram_band(const Band<uint8_t>& b) {
     uint8_t* const* const out = b.out;
     tile_medians<Ops>(in, b.rows, std::min(tile, b.width - x0), b.step, b.rx, b.ry,
                       static_cast<uint8_t*>(b.work),
-                      [=](int32_t r, ptrdiff_t x, uint32_t value, uint32_t, const typename Ops::Counts&,
-                          int) { out[r][x0 + x] = uint8_t(value); });
+                      [=](int32_t r, ptrdiff_t x, uint32_t value, const typename Ops::Counts&,
+                          const typename Ops::Counts&, int) { out[r][x0 + x] = uint8_t(value); });
   }
 }
 

@@ -205,8 +205,10 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
   const uint32_t limit = uint32_t(2 * ry) << 16 | uint32_t(2 * rx);
   tile_medians<Ops>(
       code_rows, rows, columns, 1, rx, ry, work + layout.columns,
-      [&](int32_t r, ptrdiff_t i, uint32_t code, uint32_t rank, const typename Ops::Counts& counts, int f) {
+      [&](int32_t r, ptrdiff_t i, uint32_t code, const typename Ops::Counts& ranks,
+          const typename Ops::Counts& counts, int f) {
         // The window's elements of this code, and the median's rank among them.
+        const uint32_t rank = Ops::lane(ranks, 0);
         const uint32_t before = f ? Ops::lane(counts, f - 1) : 0;
         const uint32_t nth = rank - before, count = Ops::lane(counts, f) - before;
         const ptrdiff_t first = ptrdiff_t(code) * run, end = std::min(n, first + run);
