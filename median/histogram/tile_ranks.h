@@ -115,6 +115,26 @@ size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t) {
   return RankLayout<Ops, T>(rx, ry).total;
 }
 
+// For each byte and n, the place of its nth (from 0) set bit.
+struct SetBits {
+  uint8_t place[256][8];
+  constexpr SetBits() : place() {
+    for (int byte = 0; byte < 256; ++byte)
+      for (int bit = 0, n = 0; bit < 8; ++bit)
+        if (byte >> bit & 1) place[byte][n++] = uint8_t(bit);
+  }
+};
+inline constexpr SetBits SET_BITS{};
+
+// The place of the nth (from 0) set bit of a 16-bit mask that has one,
+// without branches.
+template <class Ops>
+[[gnu::always_inline]] inline int nth_set_bit(unsigned mask, uint32_t n) {
+  const uint32_t low = uint32_t(__builtin_popcount(mask & 0xFF));
+  const bool high = n >= low;
+  return (high ? 8 : 0) + SET_BITS.place[(high ? mask >> 8 : mask) & 0xFF][high ? n - low : n];
+}
+
 // The index, from p, of the nth (from 0) entry inside the window, walking
 // forward from p[0], or backward from p[-1] (the nth from the end; the
 // index is then negative).  There must be such an entry.
@@ -122,13 +142,10 @@ template <class Ops>
 ptrdiff_t nth_inside(const uint32_t* p, uint32_t origin, uint32_t limit, uint32_t nth, bool forward) {
   constexpr int N = Ops::POSITIONS;
   for (ptrdiff_t j = forward ? 0 : -N;; j += forward ? N : -N) {
-    unsigned in = Ops::inside(p + j, origin, limit);
+    const unsigned in = Ops::inside(p + j, origin, limit);
     const uint32_t count = uint32_t(__builtin_popcount(in));
-    if (nth < count) {
-      // Forward, the nth set bit from the lowest; backward, from the highest.
-      for (uint32_t skip = forward ? nth : count - 1 - nth; skip; --skip) in &= in - 1;
-      return j + __builtin_ctz(in);
-    }
+    // Forward, the nth set bit from the lowest; backward, from the highest.
+    if (nth < count) return j + nth_set_bit<Ops>(in, forward ? nth : count - 1 - nth);
     nth -= count;
   }
 }
@@ -163,8 +180,12 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
                ptrdiff_t channel, ptrdiff_t px0, ptrdiff_t columns) {
   using K = Keys<Ops, T>;
   constexpr uint32_t MASK = (uint32_t(1) << K::DIGIT_BITS) - 1;
+  // Local copies: the stores below may alias the band's members.
   uint8_t* const work = static_cast<uint8_t*>(b.work);
   const int32_t rx = b.rx, ry = b.ry;
+  const ptrdiff_t step = b.step;
+  const T* const* const in = b.in + r0;
+  T* const* const out = b.out + r0;
   const ptrdiff_t in_columns = columns + 2 * rx;
   const int32_t in_rows = rows + 2 * ry;
   const ptrdiff_t n = in_columns * in_rows;
@@ -176,10 +197,10 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
   uint32_t* const digits = reinterpret_cast<uint32_t*>(work + layout.digits);
   std::memset(digits, 0, sizeof(uint32_t) * (size_t(K::DIGITS) << K::DIGIT_BITS));
   for (int32_t q = 0; q < in_rows; ++q) {
-    const T* const row = b.in[r0 + q] + channel + px0 * b.step;
+    const T* const row = in[q] + channel + px0 * step;
     uint64_t* const e = entries[0] + q * in_columns;
     for (ptrdiff_t j = 0; j < in_columns; ++j) {
-      const uint32_t key = K::key(row + j * b.step);
+      const uint32_t key = K::key(row + j * step);
       e[j] = uint64_t(key) << 32 | uint32_t(q) << 16 | uint32_t(j);
       for (int d = 0; d < K::DIGITS; ++d) ++digits[size_t(d) << K::DIGIT_BITS | ((key >> (d * K::DIGIT_BITS)) & MASK)];
     }
@@ -205,7 +226,7 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
   const uint32_t limit = uint32_t(2 * ry) << 16 | uint32_t(2 * rx);
   tile_medians<Ops>(
       code_rows, rows, columns, 1, rx, ry, work + layout.columns,
-      [&](int32_t r, ptrdiff_t i, uint32_t code, const typename Ops::Counts& ranks,
+      [=](int32_t r, ptrdiff_t i, uint32_t code, const typename Ops::Counts& ranks,
           const typename Ops::Counts& counts, int f) {
         // The window's elements of this code, and the median's rank among them.
         const uint32_t rank = Ops::lane(ranks, 0);
@@ -216,7 +237,7 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
         const ptrdiff_t at = nth <= count - 1 - nth
                                  ? first + nth_inside<Ops>(positions + first, origin, limit, nth, true)
                                  : end + nth_inside<Ops>(positions + end, origin, limit, count - 1 - nth, false);
-        K::store(b.out[r0 + r] + channel + (px0 + i) * b.step, uint32_t(sorted[at] >> 32));
+        K::store(out[r] + channel + (px0 + i) * step, uint32_t(sorted[at] >> 32));
       });
 }
 
