@@ -61,6 +61,7 @@ struct Neon {
   [[gnu::always_inline]] static Counts broadcast(Counts v, int i) { return splat(lane(v, i)); }
 
   static constexpr int POSITIONS = 4;
+  [[gnu::always_inline]] static int count_bits(unsigned mask) { return __builtin_popcount(mask); }
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
     const uint16x8_t d = vsubq_u16(vreinterpretq_u16_u32(vld1q_u32(p)),
                                    vreinterpretq_u16_u32(vdupq_n_u32(origin)));

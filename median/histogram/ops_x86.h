@@ -80,6 +80,11 @@ struct Sse41 : BytesSse2<Tag> {
   [[gnu::always_inline]] static Counts broadcast(Counts v, int i) { return splat(lane(v, i)); }
 
   static constexpr int POSITIONS = 4;
+  // Set bits of a 4-bit mask, 4 bits per mask in a constant: SSE4.1 has no
+  // population count.
+  [[gnu::always_inline]] static int count_bits(unsigned mask) {
+    return int(0x4332322132212110ull >> (4 * mask) & 0xF);
+  }
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
     const __m128i d = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
                                     _mm_set1_epi32(int(origin)));
@@ -114,6 +119,7 @@ struct Avx2 : BytesSse2<Tag> {
   }
 
   static constexpr int POSITIONS = 8;
+  [[gnu::always_inline]] static int count_bits(unsigned mask) { return __builtin_popcount(mask); }
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
     const __m256i d = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
                                        _mm256_set1_epi32(int(origin)));

@@ -130,7 +130,8 @@ inline constexpr SetBits SET_BITS{};
 // without branches.
 template <class Ops>
 [[gnu::always_inline]] inline int nth_set_bit(unsigned mask, uint32_t n) {
-  const uint32_t low = uint32_t(__builtin_popcount(mask & 0xFF));
+  if constexpr (Ops::POSITIONS <= 8) return SET_BITS.place[mask][n];
+  const uint32_t low = uint32_t(Ops::count_bits(mask & 0xFF));
   const bool high = n >= low;
   return (high ? 8 : 0) + SET_BITS.place[(high ? mask >> 8 : mask) & 0xFF][high ? n - low : n];
 }
@@ -143,7 +144,7 @@ ptrdiff_t nth_inside(const uint32_t* p, uint32_t origin, uint32_t limit, uint32_
   constexpr int N = Ops::POSITIONS;
   for (ptrdiff_t j = forward ? 0 : -N;; j += forward ? N : -N) {
     const unsigned in = Ops::inside(p + j, origin, limit);
-    const uint32_t count = uint32_t(__builtin_popcount(in));
+    const uint32_t count = uint32_t(Ops::count_bits(in));
     // Forward, the nth set bit from the lowest; backward, from the highest.
     if (nth < count) return j + nth_set_bit<Ops>(in, forward ? nth : count - 1 - nth);
     nth -= count;
