@@ -41,7 +41,7 @@
 #include "median/kernel_code.h"
 #include "median/median_filter.h"
 #include "median/ops_avx.h"
-#include "median/sweep.h"
+#include "median/network/sweep.h"
 #include "minmax_peak.h"
 
 namespace {

@@ -168,7 +168,7 @@ def worker(threads, rounds, scipy_rounds, windows, window_rounds):
     crop = np.ascontiguousarray(photo[:CROP[0], :CROP[1]])
 
     # The C entry point itself, on the same memory, through ctypes.
-    engine = ctypes.CDLL(median5x5.__file__)
+    engine = ctypes.CDLL(median5x5._core.__file__)
     c_call = engine.median5x5_u8
     c_call.restype = ctypes.c_int
     c_call.argtypes = [ctypes.c_void_p, ctypes.c_ssize_t, ctypes.c_void_p, ctypes.c_ssize_t,
@@ -380,7 +380,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output", nargs="?", help="Markdown file to write (default: stdout)")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"),
-                        help="the CMake build holding python/median5x5*.so (default: build/)")
+                        help="the CMake build holding python/median5x5/ (default: build/)")
     parser.add_argument("--rounds", type=int, default=15, help="rounds of the fast filters")
     parser.add_argument("--scipy-rounds", type=int, default=3, help="calls of scipy")
     parser.add_argument("--windows", default=",".join(map(str, WINDOWS)),

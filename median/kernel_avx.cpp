@@ -4,7 +4,7 @@
 // SSE4.1 operations): every lane type.  The benchmark's own pass at this
 // width, median_filter_pass, is median_filter.cpp.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/kernel_entry_points.h"
 #include "median/ops_avx.h"
 

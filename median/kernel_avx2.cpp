@@ -2,7 +2,7 @@
 //
 // The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"
 #include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"

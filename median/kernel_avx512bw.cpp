@@ -3,7 +3,7 @@
 // The sweeps on 512-bit vectors, built with -mavx512f -mavx512bw: 32 vector
 // registers, enough for the column sweep's whole state.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"
 #include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"

@@ -2,7 +2,7 @@
 //
 // The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/histogram/ops_neon.h"
 #include "median/histogram/tile_ranks.h"
 #include "median/isa_neon.h"

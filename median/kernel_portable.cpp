@@ -5,7 +5,7 @@
 // built.  Every lane type.  Also the sliding histogram, which serves every
 // window.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/histogram/sliding_histogram.h"
 #include "median/isa_portable.h"
 #include "median/kernel_entry_points.h"

@@ -4,7 +4,7 @@
 // bytes, and floats with 32-bit min/max made of a compare and a select.
 // Built with the compiler's x86-64 baseline flags.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"

@@ -4,7 +4,7 @@
 // 16-bit and signed 32-bit min/max that SSE2 lacks, for processors without
 // AVX.
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"
 #include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"

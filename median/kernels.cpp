@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/kernel_code.h"
 #include "median/kernel_entry_points.h"
 #include "median/histogram/sliding_histogram.h"

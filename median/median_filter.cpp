@@ -10,7 +10,7 @@
 
 #include "median/median_filter.h"
 
-#include "median/sweep.h"
+#include "median/network/sweep.h"
 
 #if defined(__x86_64__)
 #include "median/ops_avx.h"

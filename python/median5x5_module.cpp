@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 //
-// The Python module median5x5: median_filter(a, size, mode="nearest",
-// out=None) and median5x5(a, mode="nearest", out=None) run the engine's C
-// entry points (median.h) on a NumPy image of uint8, uint16 or float32
-// elements, shaped (H, W) or (H, W, C) with C from 1 to 4.
+// median5x5._core, the compiled part of the Python package median5x5:
+// median_filter(a, size, mode="nearest", out=None, threads=None) and
+// median5x5(a, mode="nearest", out=None) run the engine's C entry points
+// (median.h) on a NumPy image of uint8, uint16 or float32 elements, shaped
+// (H, W) or (H, W, C) with C from 1 to 4.  The package re-exports them
+// (python/median5x5/__init__.py).
 //
 // An array whose rows hold their pixels packed (element after element,
 // pixel after pixel, rows a positive whole number of elements apart) is
@@ -14,8 +16,11 @@
 // copied first.  Every argument is checked before anything is written, so a
 // call that raises leaves `out` as it was.  The GIL is released while the
 // engine works: other Python threads run meanwhile, and calls on different
-// arrays may run at the same time.
+// arrays may run at the same time.  `threads` sets the OpenMP threads of one
+// call, on the calling thread only (OpenMP keeps that setting per thread),
+// and puts the thread's own setting back afterwards.
 
+#include <omp.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -155,17 +160,25 @@ bool is_integer(const py::handle& h) {
   return PyIndex_Check(h.ptr()) && !py::isinstance<py::bool_>(h);
 }
 
+// The value of a Python or NumPy integer (is_integer), or nothing when it
+// does not fit a long long.
+std::optional<long long> value_of(const py::handle& integer) {
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(integer.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow) return std::nullopt;
+  return value;
+}
+
 // One window side from a Python or NumPy integer; anything out of range, or
 // even, is refused as the library refuses it.
 int32_t window_side(const py::handle& side) {
   if (!is_integer(side)) throw py::type_error(SIZE_EXPECTED + std::string(py::repr(side)));
-  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(side.ptr()));
-  if (!index) throw py::error_already_set();
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (overflow || value < 1 || value > MEDIAN_MAX_WINDOW || value % 2 == 0)
+  const std::optional<long long> value = value_of(side);
+  if (!value || *value < 1 || *value > MEDIAN_MAX_WINDOW || *value % 2 == 0)
     raise_status(MEDIAN_ERROR_WINDOW, "size " + std::string(py::repr(side)));
-  return int32_t(value);
+  return int32_t(*value);
 }
 
 // `size`: an integer for a square window, or a (rows, columns) sequence.
@@ -181,8 +194,25 @@ Window window_of(const py::object& size) {
   throw py::type_error(SIZE_EXPECTED + std::string(py::repr(size)));
 }
 
+// The most threads a call may ask for: more than any machine's cores, and
+// few enough that a mistaken count does not try to start millions.
+constexpr long long MAX_THREADS = 4096;
+
+// `threads`: None for OpenMP's own count (OMP_NUM_THREADS), or a count.
+// Returns 0 for None.
+int threads_of(const py::object& threads) {
+  if (threads.is_none()) return 0;
+  if (!is_integer(threads))
+    throw py::type_error("threads must be None or an int, got " + std::string(py::repr(threads)));
+  const std::optional<long long> value = value_of(threads);
+  if (!value || *value < 1 || *value > MAX_THREADS)
+    throw py::value_error("threads must be from 1 to " + std::to_string(MAX_THREADS) + ", got " +
+                          std::string(py::repr(threads)));
+  return int(*value);
+}
+
 py::object filter(const py::object& a_in, Window window, const std::string& mode,
-                  const py::object& out_in) {
+                  const py::object& out_in, int threads = 0) {
   const py::array a = py::array::ensure(a_in);
   if (!a)
     throw py::type_error("expected an array of uint8, uint16 or float32, got " +
@@ -238,7 +268,12 @@ py::object filter(const py::object& a_in, Window window, const std::string& mode
   int status;
   {
     py::gil_scoped_release unlocked;
+    // OpenMP's thread count is a setting of the calling thread: set for
+    // this call, then put back.
+    const int own_threads = omp_get_max_threads();
+    if (threads) omp_set_num_threads(threads);
     status = run(*element, src_data, src_stride, dst_data, dst_stride, g, window, border);
+    if (threads) omp_set_num_threads(own_threads);
   }
   if (status != MEDIAN_OK) raise_status(status);
   if (through_temporary) copy_into(*out, dst);
@@ -246,8 +281,9 @@ py::object filter(const py::object& a_in, Window window, const std::string& mode
 }
 
 py::object median_filter(const py::object& a, const py::object& size, const std::string& mode,
-                         const py::object& out) {
-  return filter(a, window_of(size), mode, out);
+                         const py::object& out, const py::object& threads) {
+  const Window window = window_of(size);
+  return filter(a, window, mode, out, threads_of(threads));
 }
 
 py::object median5x5(const py::object& a, const std::string& mode, const py::object& out) {
@@ -256,7 +292,7 @@ py::object median5x5(const py::object& a, const std::string& mode, const py::obj
 
 }  // namespace
 
-PYBIND11_MODULE(median5x5, m) {
+PYBIND11_MODULE(_core, m) {
   // The docstring carries the signature in NumPy's style, defaults and all.
   py::options options;
   options.disable_function_signatures();
@@ -264,8 +300,8 @@ PYBIND11_MODULE(median5x5, m) {
   m.attr("__version__") = MEDIAN_VERSION;
   m.attr("MAX_WINDOW") = MEDIAN_MAX_WINDOW;
   m.def("median_filter", &median_filter, py::arg("a"), py::arg("size"), py::arg("mode") = "nearest",
-        py::arg("out") = py::none(),
-        R"(median_filter(a, size, mode="nearest", out=None)
+        py::arg("out") = py::none(), py::arg("threads") = py::none(),
+        R"(median_filter(a, size, mode="nearest", out=None, threads=None)
 
 Every element becomes the median of the elements of the same channel in
 the window around it: what scipy.ndimage.median_filter gives with
@@ -284,11 +320,13 @@ mode: what the window reads beyond the edges, by scipy.ndimage's names:
       reflect again and again where the window is larger than the image.
 out:  None for a new array, or a writeable array of the same shape and
       dtype to fill, which may be `a` itself.  Returned.
+threads: None for OpenMP's count of threads (OMP_NUM_THREADS), or how
+      many threads this call uses, from 1 to 4096.
 
-Raises TypeError for a dtype other than the three or a size that is not
-ints, ValueError for any other argument the filter cannot take; nothing is
-written then.  The GIL is released while filtering; the filter's own
-threads are OpenMP's (OMP_NUM_THREADS).)");
+Raises TypeError for a dtype other than the three or a size or threads
+that is not ints, ValueError for any other argument the filter cannot
+take; nothing is written then.  The GIL is released while filtering; the
+filter's own threads are OpenMP's.)");
   m.def("median5x5", &median5x5, py::arg("a"), py::arg("mode") = "nearest",
         py::arg("out") = py::none(),
         R"(median5x5(a, mode="nearest", out=None)

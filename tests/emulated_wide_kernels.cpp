@@ -5,7 +5,7 @@
 #include "emulated_wide_kernels.h"
 
 #if defined(__x86_64__)
-#include "median/band_sweeps.h"
+#include "median/network/band_sweeps.h"
 #include "median/isa_x86.h"
 #include "median/kernel_code.h"
 #include "median/lane_ops.h"

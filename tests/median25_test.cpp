@@ -11,7 +11,7 @@
 #include <array>
 #include <random>
 
-#include "median/median25_network.h"
+#include "median/network/median25_network.h"
 #include "median/ops_avx.h"
 #include "window_lanes.h"
 

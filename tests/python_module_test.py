@@ -123,6 +123,19 @@ def test_median5x5_is_median_filter_of_five():
                              median5x5.median_filter(a, np.int64(5), mode))
 
 
+def test_median_filter_on_any_number_of_threads():
+    # Every count gives the same bits; counts that are not one are refused.
+    rng = np.random.default_rng(56)
+    a = random_image(rng, (67, 45, 3), np.uint16)
+    want = median5x5.median_filter(a, 7, "reflect")
+    for threads in [1, 2, 3, np.int8(2), None]:
+        assert_same_bits(median5x5.median_filter(a, 7, "reflect", threads=threads), want)
+    for threads, exception in [(0, ValueError), (4097, ValueError), (2**70, ValueError),
+                               ("2", TypeError), (2.0, TypeError), (True, TypeError)]:
+        with pytest.raises(exception, match="threads"):
+            median5x5.median_filter(a, 7, threads=threads)
+
+
 # Sizes median_filter refuses, with the exception and words of its message;
 # `out` is left as it was.
 BAD_SIZES = [(4, ValueError, "window side is even"), ((3, 6), ValueError, "(size 6)"),

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "median/ops_avx.h"
-#include "median/rowpair_networks.h"
+#include "median/network/rowpair_networks.h"
 #include "window_lanes.h"
 
 namespace {

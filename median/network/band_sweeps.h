@@ -31,8 +31,8 @@
 #endif
 
 #include "median/band.h"
-#include "median/median25_network.h"
-#include "median/rowpair_networks.h"
+#include "median/network/median25_network.h"
+#include "median/network/rowpair_networks.h"
 
 namespace median::detail {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "median/band.h"
-#include "median/median25_network.h"
+#include "median/network/median25_network.h"
 
 namespace median::detail {
 
