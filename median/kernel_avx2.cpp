@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 //
-// The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers.
+// The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers;
+// and the histogram methods of every window, their 16 counts in one
+// register.
 
 #include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"

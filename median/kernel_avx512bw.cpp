@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 //
 // The sweeps on 512-bit vectors, built with -mavx512f -mavx512bw: 32 vector
-// registers, enough for the column sweep's whole state.
+// registers, enough for the column sweep's whole state; and the histogram
+// methods of every window, their counts compared into masks.
 
 #include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 //
-// The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type.
+// The sweeps on ARM64 NEON: 128-bit vectors, 32 registers, every lane type;
+// and the histogram methods of every window.
 
 #include "median/network/band_sweeps.h"
 #include "median/histogram/ops_neon.h"

@@ -2,7 +2,8 @@
 //
 // The sweeps on 128-bit SSE4.1 vectors, built with -msse4.1: the unsigned
 // 16-bit and signed 32-bit min/max that SSE2 lacks, for processors without
-// AVX.
+// AVX; and the histogram methods of every window, on processors with
+// SSE4.1 but not AVX2.
 
 #include "median/network/band_sweeps.h"
 #include "median/histogram/ops_x86.h"
