@@ -3,8 +3,10 @@
 // The three sweeps on 64-byte vectors emulated with two 256-bit halves, for
 // every lane type, so that the 512-bit kernels' logic (narrow rows, edges,
 // strips, bands, row pairs, the 32-register column walk) is tested element
-// for element on a processor with AVX2 but no AVX-512.  Listed as kernels
-// that need AVX2, named emulated512_<sweep>[_u16|_f32].
+// for element on a processor with AVX2 but no AVX-512; and the rank method
+// with AVX-512's scan of 16 positions a vector.  Listed as kernels that
+// need AVX2, named emulated512_<sweep>[_u16|_f32] and emulated512_rank_u16,
+// _f32.
 #pragma once
 
 #include <cstddef>

@@ -44,16 +44,21 @@
 //   last_byte               lane 15
 //   Counts                  16 unsigned 16-bit lanes
 //   zero, add, sub          lane by lane, wrapping
+//   splat(k)                k in every lane
 //   widen(p)                the 16 bytes at p, one per lane
-//   count_le(v, k)          how many lanes are at most k, where they are a
-//                           prefix (v rises along the lanes)
+//   count_le(v, k)          how many lanes of v are at most those of k,
+//                           where they are a prefix (v rises along the
+//                           lanes, k is the same in all)
 //   lane(v, i)              lane i
-//   POSITIONS, inside(p, origin, limit)
-//                           for the rank method (tile_ranks.h): a bit per
-//                           32-bit entry p[0 .. POSITIONS - 1], set when
+//   broadcast(v, i)         lane i in every lane
+//   for the rank method (tile_ranks.h):
+//   POSITIONS               32-bit entries per vector (at most 16)
+//   inside(p, origin, limit)
+//                           a bit per entry p[0 .. POSITIONS - 1], set when
 //                           both 16-bit halves of the entry minus origin
 //                           (each half wrapping on its own) are at most
 //                           limit's
+//   count_bits(mask)        the set bits of such a mask
 //
 // Everything here is a template on Ops, whose tag is the kernel file's own:
 // code built with one instruction set's flags never meets another's.
@@ -149,9 +154,10 @@ class Columns {
 
 // The medians of one output row of one channel: output i's window is the
 // columns first + (i + c) * step, c = 0 .. 2 rx, and k its median's rank.
-// found(i, value, rank, counts, f) for each i in turn: the median's value,
-// its rank among the window's values of its block (value / 16), the
-// window's fine counts of that block, and f = value % 16.
+// found(i, value, ranks, counts, f) for each i in turn: the median's value,
+// its rank among the window's values of its block (value / 16) in every
+// lane of `ranks`, the window's fine counts of that block, and f = value %
+// 16.
 template <class Ops, class Found>
 void sweep(const Columns<Ops>& columns, ptrdiff_t first, ptrdiff_t step, ptrdiff_t outputs,
            int32_t rx, uint32_t k, Found found) {
@@ -208,7 +214,7 @@ void sweep(const Columns<Ops>& columns, ptrdiff_t first, ptrdiff_t step, ptrdiff
 // The medians of a tile of an 8-bit image with `step` channels: output rows
 // 0 .. rows - 1, elements 0 .. width - 1, from input rows in[0 .. rows +
 // 2 ry - 1], each read at elements 0 .. width + 2 rx step - 1.
-// found(r, x, value, rank, counts, f) for output element x of row r, as
+// found(r, x, value, ranks, counts, f) for output element x of row r, as
 // sweep gives them.  `memory`: (width + 2 rx step) * COLUMN_BYTES bytes.
 template <class Ops, class Found>
 void tile_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, ptrdiff_t step,

@@ -16,7 +16,7 @@
 //          nearer, counting those inside the window (a vector compare of
 //          both halves of the packed positions), to the median's element
 //
-// Ties are no matter: the order is total (by key, then position), and the
+// Ties do not matter: the order is total (by key, then position), and the
 // element found gives the median's bits back.  Floats are ordered by the
 // key of lane_ops.h: -infinity < ... < -0.0 < +0.0 < ... < +infinity < NaN.
 //
