@@ -133,17 +133,19 @@ class Columns {
 
   // One row down: column j takes add[j] in and lets remove[j] go.
   void slide(const uint8_t* add, const uint8_t* remove, ptrdiff_t columns) {
+    const auto& from = STEP_MASKS.from;
+    const auto& after = STEP_MASKS.after;
     for (ptrdiff_t j = 0; j < columns; ++j) {
       const unsigned a = add[j], d = remove[j];
       uint8_t* const fine = fine_ + j * BINS;
       uint8_t* const in = fine + (a & ~(BLOCK - 1u));
-      Ops::store_bytes(in, Ops::add_bytes(Ops::load_bytes(in), Ops::load_bytes(STEP_MASKS.from[a % BLOCK])));
+      Ops::store_bytes(in, Ops::add_bytes(Ops::load_bytes(in), Ops::load_bytes(from[a % BLOCK])));
       uint8_t* const out = fine + (d & ~(BLOCK - 1u));
-      Ops::store_bytes(out, Ops::sub_bytes(Ops::load_bytes(out), Ops::load_bytes(STEP_MASKS.from[d % BLOCK])));
+      Ops::store_bytes(out, Ops::sub_bytes(Ops::load_bytes(out), Ops::load_bytes(from[d % BLOCK])));
       uint8_t* const coarse = coarse_ + j * BLOCKS;
-      Ops::store_bytes(coarse, Ops::sub_bytes(Ops::add_bytes(Ops::load_bytes(coarse),
-                                                             Ops::load_bytes(STEP_MASKS.after[a / BLOCK])),
-                                              Ops::load_bytes(STEP_MASKS.after[d / BLOCK])));
+      const typename Ops::Bytes with_a =
+          Ops::add_bytes(Ops::load_bytes(coarse), Ops::load_bytes(after[a / BLOCK]));
+      Ops::store_bytes(coarse, Ops::sub_bytes(with_a, Ops::load_bytes(after[d / BLOCK])));
     }
   }
 

@@ -203,7 +203,8 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
     for (ptrdiff_t j = 0; j < in_columns; ++j) {
       const uint32_t key = K::key(row + j * step);
       e[j] = uint64_t(key) << 32 | uint32_t(q) << 16 | uint32_t(j);
-      for (int d = 0; d < K::DIGITS; ++d) ++digits[size_t(d) << K::DIGIT_BITS | ((key >> (d * K::DIGIT_BITS)) & MASK)];
+      for (int d = 0; d < K::DIGITS; ++d)
+        ++digits[size_t(d) << K::DIGIT_BITS | ((key >> (d * K::DIGIT_BITS)) & MASK)];
     }
   }
   const uint64_t* const sorted = sort_entries<Ops, T>(entries[0], entries[1], n, digits);
@@ -235,9 +236,10 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
         const uint32_t nth = rank - before, count = Ops::lane(counts, f) - before;
         const ptrdiff_t first = ptrdiff_t(code) * run, end = std::min(n, first + run);
         const uint32_t origin = uint32_t(r) << 16 | uint32_t(i);
-        const ptrdiff_t at = nth <= count - 1 - nth
+        const uint32_t from_end = count - 1 - nth;
+        const ptrdiff_t at = nth <= from_end
                                  ? first + nth_inside<Ops>(positions + first, origin, limit, nth, true)
-                                 : end + nth_inside<Ops>(positions + end, origin, limit, count - 1 - nth, false);
+                                 : end + nth_inside<Ops>(positions + end, origin, limit, from_end, false);
         K::store(out[r] + channel + (px0 + i) * step, uint32_t(sorted[at] >> 32));
       });
 }
