@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 //
-// The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers.
+// The sweeps on 256-bit vectors, built with -mavx2: 16 vector registers;
+// and the histogram methods of every window, their 16 counts in one
+// register.
 
 #include "median/network/band_sweeps.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
+#include "median/histogram/ops_x86.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/isa_x86.h"
 #include "median/kernel_entry_points.h"
 #include "median/lane_ops.h"
@@ -12,6 +16,7 @@
 namespace median::avx2 {
 namespace {
 struct Tag;
+using HistogramOps = detail::histogram::Avx2<Tag>;
 using Isa = detail::Avx2<Tag>;
 }  // namespace
 
@@ -19,6 +24,7 @@ MEDIAN_DEFINE_BANDS(Isa)
 MEDIAN_INSTANTIATE_BANDS(uint8_t)
 MEDIAN_INSTANTIATE_BANDS(uint16_t)
 MEDIAN_INSTANTIATE_BANDS(float)
+MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)
 
 MEDIAN_DEFINE_SEPARABLE(Isa)
 MEDIAN_INSTANTIATE_SEPARABLE(3, uint8_t)

@@ -7,6 +7,7 @@
 // lane types it has kernels for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "median/band.h"
@@ -41,6 +42,53 @@ namespace median::portable {
 template <class T>
 void huang_band(const ::median::detail::Band<T>& band);
 }
+
+// The histogram methods of every window, on the instruction sets that have
+// them: Perreault and Hébert's for 8-bit elements
+// (histogram/perreault_hebert.h), ranks within a tile for 16-bit and float
+// elements (histogram/tile_ranks.h), each with the size of its working
+// memory.
+#define MEDIAN_DECLARE_HISTOGRAMS(isa)                                              \
+  namespace median::isa {                                                           \
+  void histogram_band(const ::median::detail::Band<uint8_t>& band);                 \
+  size_t histogram_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step);              \
+  template <class T>                                                                \
+  void rank_band(const ::median::detail::Band<T>& band);                            \
+  template <class T>                                                                \
+  size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step);                   \
+  }
+
+#if defined(__x86_64__)
+MEDIAN_DECLARE_HISTOGRAMS(sse41)
+MEDIAN_DECLARE_HISTOGRAMS(avx2)
+MEDIAN_DECLARE_HISTOGRAMS(avx512bw)
+#endif
+#if defined(__aarch64__)
+MEDIAN_DECLARE_HISTOGRAMS(neon)
+#endif
+
+// Inside namespace median::<isa> of a kernel file, after
+// histogram/tile_ranks.h and the histogram operations of its instruction
+// set (histogram/ops_*.h): the histogram methods on those operations.
+#define MEDIAN_DEFINE_HISTOGRAMS(HistogramOps)                                             \
+  void histogram_band(const ::median::detail::Band<uint8_t>& band) {                       \
+    ::median::detail::histogram::histogram_band<HistogramOps>(band);                       \
+  }                                                                                        \
+  size_t histogram_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step) {                    \
+    return ::median::detail::histogram::histogram_work_bytes<HistogramOps>(rx, ry, step);  \
+  }                                                                                        \
+  template <class T>                                                                       \
+  void rank_band(const ::median::detail::Band<T>& band) {                                  \
+    ::median::detail::histogram::rank_band<HistogramOps, T>(band);                         \
+  }                                                                                        \
+  template <class T>                                                                       \
+  size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step) {                         \
+    return ::median::detail::histogram::rank_work_bytes<HistogramOps, T>(rx, ry, step);    \
+  }                                                                                        \
+  template void rank_band<uint16_t>(const ::median::detail::Band<uint16_t>&);              \
+  template void rank_band<float>(const ::median::detail::Band<float>&);                    \
+  template size_t rank_work_bytes<uint16_t>(int32_t, int32_t, ptrdiff_t);                  \
+  template size_t rank_work_bytes<float>(int32_t, int32_t, ptrdiff_t);
 
 // Inside namespace median::<isa> of a kernel file, after band_sweeps.h and
 // lane_ops.h: the three 5x5 sweeps on Isa's vectors; with separable_sweep.h

@@ -5,6 +5,8 @@
 #include "emulated_wide_kernels.h"
 
 #if defined(__x86_64__)
+#include "median/histogram/ops_x86.h"
+#include "median/histogram/tile_ranks.h"
 #include "median/network/band_sweeps.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
@@ -60,6 +62,24 @@ struct Isa {
 template <class T>
 using Ops = median::detail::LaneOps<Isa, T>;
 
+// The rank method's scan at AVX-512's 16 positions a vector, from two
+// halves of 8: its selection of a set bit among two bytes of mask.
+struct RankOps : median::detail::histogram::Avx2<Tag> {
+  using Eight = median::detail::histogram::Avx2<Tag>;
+  static constexpr int POSITIONS = 16;
+  static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
+    return Eight::inside(p, origin, limit) | Eight::inside(p + 8, origin, limit) << 8;
+  }
+};
+
+template <class T>
+void rank(const median::detail::Band<T>& b) { median::detail::histogram::rank_band<RankOps, T>(b); }
+template <class T>
+size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step) {
+  return median::detail::histogram::rank_work_bytes<RankOps, T>(rx, ry, step);
+}
+constexpr int32_t RANK_BAND_ROWS = 128;
+
 template <class T>
 void network(const median::detail::Band<T>& b) { median::detail::network_band<Ops<T>>(b); }
 template <class T>
@@ -100,6 +120,8 @@ const KernelCode CODES[] = {
     {nullptr, separable<7, uint16_t>, nullptr, LANES<uint16_t>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
     {nullptr, nullptr, separable<3, float>, LANES<float>, SEPARABLE_ROWS<3>, 3, 3, nullptr},
     {nullptr, nullptr, separable<7, float>, LANES<float>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
+    {nullptr, rank<uint16_t>, nullptr, 1, RANK_BAND_ROWS, 0, 0, rank_work_bytes<uint16_t>},
+    {nullptr, nullptr, rank<float>, 1, RANK_BAND_ROWS, 0, 0, rank_work_bytes<float>},
 };
 
 template <int I>
@@ -126,6 +148,8 @@ const median::Kernel KERNELS[] = {
   {"emulated512_separable7x7_u16", "avx2", 512, Lane::u16, 7, 7, 0, 0, 0, nullptr, &CODES[12]},
   {"emulated512_separable3x3_f32", "avx2", 512, Lane::f32, 3, 3, 0, 0, 0, nullptr, &CODES[13]},
   {"emulated512_separable7x7_f32", "avx2", 512, Lane::f32, 7, 7, 0, 0, 0, nullptr, &CODES[14]},
+  {"emulated512_rank_u16", "avx2", 0, Lane::u16, 0, 0, 0, 0, 0, nullptr, &CODES[15]},
+  {"emulated512_rank_f32", "avx2", 0, Lane::f32, 0, 0, 0, 0, 0, nullptr, &CODES[16]},
 };
 const size_t KERNEL_COUNT = sizeof KERNELS / sizeof KERNELS[0];
 

@@ -5,8 +5,9 @@
 // two 256-bit halves, for every lane type, so that the 512-bit kernels'
 // logic (narrow rows, edges, strips, chunks, bands, row pairs, the
 // 32-register walks) is tested element for element on a processor with
-// AVX2 but no AVX-512.  Listed as kernels that need AVX2, named
-// emulated512_<sweep>[_u16|_f32].
+// AVX2 but no AVX-512; and the rank method with AVX-512's scan of 16
+// positions a vector.  Listed as kernels that need AVX2, named
+// emulated512_<sweep>[_u16|_f32] and emulated512_rank_u16, _f32.
 #pragma once
 
 #include <cstddef>

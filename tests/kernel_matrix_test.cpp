@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <limits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -270,6 +271,90 @@ TEST_P(AnyWindowMatrix, WindowsLargerThanTheImage) {
         ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l)))
             << describe(l);
       }
+  });
+}
+
+// Values at the ends of the range and at the edges of the histograms'
+// coarse bins (16 values for 8 bits, 256 for 16); for floats, infinities,
+// NaNs of both signs and other payloads, both zeros, denormals.
+template <class T>
+std::vector<T> extreme_values() {
+  if constexpr (std::is_same_v<T, float>) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float denormal = std::numeric_limits<float>::denorm_min();
+    float negative_nan;
+    const uint32_t bits = 0xFFC00005u;
+    std::memcpy(&negative_nan, &bits, sizeof bits);
+    return {-inf, inf, std::numeric_limits<float>::quiet_NaN(), negative_nan, -0.0f, 0.0f,
+            std::numeric_limits<float>::max(), -denormal, denormal};
+  } else {
+    const T top = T(~T(0)), bin = sizeof(T) == 1 ? 16 : 256;
+    return {0, top, T(bin - 1), bin, T(top - bin + 1), 1};
+  }
+}
+
+// Windows of one value throughout, 255 x 255 of them (more than a signed
+// 16-bit count holds), and images of two or of all the extreme values,
+// whose many ties and extremes the histograms' counts and the ranks'
+// orders must keep apart.
+TEST_P(AnyWindowMatrix, ExtremeValuesAndTies) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    const std::vector<T> values = extreme_values<T>();
+    std::mt19937 rng{33};
+    size_t i = 0;
+    for (const T v : values) {
+      const Layout l{4, 3, 1 + int32_t(i % 2), BORDERS[1 + i % 3], i % 3, i % 5, {255, 255}};
+      ++i;
+      const std::vector<T> image(size_t(l.w) * l.h * l.channels, v);
+      ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+    }
+    constexpr Window WINDOWS[] = {{255, 255}, {3, 3}, {9, 5}, {1, 7}, {31, 31}};
+    for (const Window window : WINDOWS)
+      for (const bool two : {true, false}) {
+        const int32_t channels = 1 + int32_t(i % 4);
+        const Layout l{window.width > 31 ? 5 : 33, window.height > 31 ? 4 : 7, channels,
+                       BORDERS[i % 4], i % 3, i % 5, window};
+        ++i;
+        const T a = values[rng() % values.size()], b = values[rng() % values.size()];
+        std::vector<T> image(size_t(l.w) * l.h * channels);
+        for (T& e : image) e = two ? (rng() % 3 ? a : b) : values[rng() % values.size()];
+        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+      }
+  });
+}
+
+// The kernels that work in tiles of columns and bands of rows (512 pixels
+// and 512 rows for 8 bits; tiles of 64 or 128 pixels a channel, and 64 or
+// 128 rows, for the ranks of 16 bits and floats): rows just longer than
+// whole tiles, with every channel count, including a window one pixel wide,
+// whose edges are one element and leave the interior starting at channel
+// 1; and columns just taller than whole bands, under windows that reach
+// across them.
+TEST_P(AnyWindowMatrix, TileAndBandBoundaries) {
+  for_lane([&](auto zero) {
+    using T = decltype(zero);
+    std::mt19937 rng{35};
+    size_t i = 0;
+    struct Case {
+      int32_t w, h;
+      Window window;
+    };
+    const Case rows[] = {{515, 2, {3, 3}}, {517, 2, {1, 3}}, {530, 2, {3, 1}}, {193, 2, {65, 3}}};
+    for (const Case& c : rows)
+      for (int32_t channels = 1; channels <= 4; ++channels) {
+        const Layout l{c.w, c.h, channels, BORDERS[i % 4], i % 3, i % 5, c.window};
+        ++i;
+        const std::vector<T> image = random_elements<T>(size_t(c.w) * c.h * channels, &rng, i % 2);
+        ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+      }
+    const Case columns[] = {{3, 513, {3, 3}}, {2, 515, {1, 61}}, {3, 1030, {3, 129}}};
+    for (const Case& c : columns) {
+      const Layout l{c.w, c.h, 1, BORDERS[i % 4], i % 3, i % 5, c.window};
+      ++i;
+      const std::vector<T> image = random_elements<T>(size_t(c.w) * c.h, &rng, false);
+      ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+    }
   });
 }
 
