@@ -346,17 +346,43 @@ const std::vector<bool>& supported() {
 
 // The automatic choice, in one place: of the kernels this processor runs
 // that serve the lane type and window, the highest ranked; among equals the
-// later in the table, which is the wider instruction set.  A kernel made for
-// exactly that window (3x3, 5x5) beats any kernel of every window; among
-// those, the histogram and rank methods beat the plain sliding histogram at
-// every window (on an AMD Zen 5, one thread, 1x1 to 255x255: 8 bits 2.5 to
-// 10 times as fast, 16 bits 2 to 4 times, floats of many distinct values 3
-// to 5 times; floats of only 256 values, whose ranks the sliding histogram
-// walks quickly, up to 1.6 times slower to 15x15), and the sliding
-// histogram serves what nothing else does.
-int automatic_rank(const Kernel& k) {
+// later in the table, which is the wider instruction set.
+//
+//   window                          8 bits              16 bits, floats
+//   5x5                             the 5x5 sweeps      the 5x5 sweeps
+//   3x3, 7x7 to 11x11 (all), and    separable networks  separable networks
+//     13x13, 15x15 (AVX2, AVX-512)
+//   width 127 to 253, height 1      huang_portable      rank_<isa>
+//   width 255, height 1             huang_portable      huang_portable
+//   width 255, height 3 to 9        histogram_<isa>     huang_portable
+//   any other                       histogram_<isa>     rank_<isa>
+//
+// A kernel made for exactly that window beats any kernel of every window
+// (at 15x15, the largest, the network ran at 119 Mpixel/s and the histogram
+// at 56, 2.1 times as fast: AMD Zen 5, two cores, 1920x1080x3, medians of 3
+// rounds; median_compare --window 15).
+// Between the kernels of every window the sliding histogram's cost per
+// output grows with the window's height and the vectorised kernels' hardly
+// at all, so the sliding histogram wins only on flat windows
+// (bench/crossover.py, AMD Zen 5, one thread, 960x540x3, medians of 3
+// rounds, a photo and full-range noise; the vectorised kernel's speed over
+// the sliding histogram's): at 8 bits, 127x1 0.83, 255x1 0.78 and 0.96,
+// but 255x3 already 1.2 to 1.3; at 16 bits, 255x1 to 255x9 0.52 to 0.89 on
+// the photo and 0.96 to 1.07 on noise, while at 127 columns noise gives
+// 1.4 to 1.5; floats of a photo (256 distinct values, which the sliding
+// histogram walks quickly) 0.31 to 0.71 wherever the window is flat, but
+// floats of many values 1.3 to 2 up to 127 columns and 1.0 to 1.3 at 255,
+// so only the widest flat windows go to the sliding histogram; everywhere
+// else the vectorised kernels run 1.2 to 50 times as fast.
+bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_height) {
+  if (lane == Lane::u8) return window_height == 1 && window_width >= 127;
+  return window_width == MEDIAN_MAX_WINDOW && window_height <= 9;
+}
+
+int automatic_rank(const Kernel& k, int32_t window_width, int32_t window_height) {
   if (k.window_width) return 100 + preference(k);
-  return std::strcmp(k.isa, "none") != 0;
+  const bool vectorised = std::strcmp(k.isa, "none") != 0;
+  return vectorised != sliding_histogram_wins(k.lane, window_width, window_height);
 }
 
 const Kernel& choose(Lane lane, int32_t window_width, int32_t window_height) {
@@ -369,7 +395,8 @@ const Kernel& choose(Lane lane, int32_t window_width, int32_t window_height) {
   for (size_t i = 0; i < table().size(); ++i) {
     const Kernel& k = table()[i];
     if (k.lane == lane && supported()[i] && serves(k, window_width, window_height) &&
-        (!best || automatic_rank(k) >= automatic_rank(*best)))
+        (!best || automatic_rank(k, window_width, window_height) >=
+                      automatic_rank(*best, window_width, window_height)))
       best = &k;
   }
   return *best;  // the sliding histogram serves every window and runs anywhere

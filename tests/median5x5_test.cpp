@@ -447,6 +447,14 @@ TEST(KernelChoice, AutomaticChoiceServesEveryWindow) {
           exact_exists = exact_exists || (e.lane == lane && e.window_width == w &&
                                           e.window_height == h && median::is_supported(e));
         EXPECT_EQ(k.window_width != 0, exact_exists) << k.name << " for " << w << "x" << h;
+        // Square windows, which grow the sliding histogram's cost, go to a
+        // vectorised kernel wherever one runs.
+        bool vectorised_exists = false;
+        for (const median::Kernel& e : median::kernels())
+          vectorised_exists = vectorised_exists || (e.lane == lane && e.window_width == 0 &&
+                                                    std::strcmp(e.isa, "none") != 0 &&
+                                                    median::is_supported(e));
+        if (h == w && vectorised_exists) EXPECT_STRNE(k.isa, "none") << k.name << " for " << w << "x" << h;
       }
 }
 
