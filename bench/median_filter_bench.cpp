@@ -176,18 +176,25 @@ std::vector<T> elements_of(const std::vector<uint8_t>& bytes) {
 template <class T>
 void kernel_in_l1(benchmark::State& state, const median::Kernel* kernel) {
   constexpr int W = 128, H = 32, PASSES = 64;
-  constexpr ptrdiff_t WIDTH = ptrdiff_t(W) * CHANNELS, STRIDE = WIDTH + 2 * BORDER * CHANNELS;
-  const std::vector<T> image = elements_of<T>(random_bytes(size_t(STRIDE) * (H + 2 * BORDER)));
+  const int32_t rx = kernel->window_width / 2, ry = kernel->window_height / 2;
+  constexpr ptrdiff_t WIDTH = ptrdiff_t(W) * CHANNELS;
+  const ptrdiff_t stride = WIDTH + 2 * rx * CHANNELS;
+  const std::vector<T> image = elements_of<T>(random_bytes(size_t(stride) * (H + 2 * ry)));
   std::vector<T> filtered(size_t(WIDTH) * H);
-  std::vector<const T*> in(H + 2 * BORDER);
+  std::vector<const T*> in(size_t(H + 2 * ry));
   std::vector<T*> out(H);
-  for (int r = 0; r < H + 2 * BORDER; ++r) in[size_t(r)] = image.data() + r * STRIDE;
+  for (int r = 0; r < H + 2 * ry; ++r) in[size_t(r)] = image.data() + r * stride;
   for (int r = 0; r < H; ++r) out[size_t(r)] = filtered.data() + r * WIDTH;
   const median::detail::BandFunction<T> band = median::detail::band_function<T>(*kernel->code);
   const int32_t band_rows = kernel->code->band_rows;
+  // The kernel's working memory, 64-byte aligned as the frame walk gives it.
+  const size_t work_bytes = kernel->code->work_bytes ? kernel->code->work_bytes(rx, ry, CHANNELS) : 0;
+  std::vector<unsigned char> work_memory(work_bytes + 64);
+  void* work = work_bytes ? work_memory.data() + (64 - uintptr_t(work_memory.data()) % 64) : nullptr;
   auto pass = [&] {
     for (int32_t first = 0; first < H; first += band_rows)
-      band({in.data() + first, out.data() + first, std::min(band_rows, H - first), WIDTH, CHANNELS, false});
+      band({in.data() + first, out.data() + first, std::min(band_rows, H - first), WIDTH, CHANNELS,
+            false, rx, ry, work});
   };
   pass();  // warm the caches
   const Bounds bounds(kernel->vector_bits, kernel->lane);
@@ -290,8 +297,11 @@ void register_all() {
       skipped += std::string(skipped.empty() ? "" : ",") + k.name;
     }
   }
+  // Kernels of every window cost what their window makes them cost; they
+  // are timed by window on whole frames (median_compare, crossover.py).
   for (const median::Kernel* k : runnable)
-    benchmark::RegisterBenchmark(("BM_KernelInL1/" + std::string(k->name)).c_str(), BM_KernelInL1, k);
+    if (k->window_width)
+      benchmark::RegisterBenchmark(("BM_KernelInL1/" + std::string(k->name)).c_str(), BM_KernelInL1, k);
   // The 8-bit kernels' passes on a padded frame; the benchmark's kernel keeps
   // its rows' names: BM_Pass/w:.../h:.../threads:...
   for (const Frame& frame : FRAMES)
