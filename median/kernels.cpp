@@ -27,10 +27,9 @@ namespace {
 using detail::BandFunction;
 using detail::KernelCode;
 
-// What the three sweeps cost per output vector (band_sweeps.h), on an
-// instruction set with 16 vector registers and on one with 32.
-// Each figure twice: on an instruction set of 16 vector registers, and on
-// one of 32.
+// What the three sweeps cost per output vector and how tall their bands are
+// (band_sweeps.h), each figure twice: on an instruction set with 16 vector
+// registers, and on one with 32.
 struct Sweep {
   double ops[2];
   double loads[2], stores[2];
