@@ -315,9 +315,10 @@ bool line_bytes(size_t n, size_t size, size_t* out) {
 // The sizes a call on `image` with `code` needs; false when they do not fit
 // in a size_t.
 template <class T>
-bool plan_memory(const Image<T>& image, const KernelCode& code, Layout* layout) {
+bool plan_memory(const Image<T>& image, const KernelCode& code, int32_t bands_of,
+                 Layout* layout) {
   const size_t width = size_t(image.width), reach = size_t(image.reach);
-  const size_t ry = size_t(image.ry), band_rows = size_t(code.band_rows);
+  const size_t ry = size_t(image.ry), band_rows = size_t(bands_of);
   const size_t in_rows = band_rows + 2 * ry;
   const size_t scratch_row =
       size_t(scratch_row_elements(image.width, image.reach, code.lanes, image.border));
@@ -452,9 +453,10 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
 
   // Everything a call needs beyond the stack, before anything is written.
   const int threads = omp_get_max_threads();
+  const int32_t band_rows = in_place ? std::min(code.band_rows, IN_PLACE_BAND_ROWS) : code.band_rows;
   Layout layout;
   size_t total = 0;
-  if (!plan_memory(image, code, &layout) ||
+  if (!plan_memory(image, code, band_rows, &layout) ||
       __builtin_mul_overflow(layout.per_thread(), size_t(threads), &total) ||
       __builtin_add_overflow(total, layout.shared() + LINE, &total))
     return MEDIAN_ERROR_OUT_OF_MEMORY;
@@ -469,7 +471,7 @@ int filter_image(const KernelCode& code, const T* src, ptrdiff_t src_stride, T* 
   image.left = reinterpret_cast<ptrdiff_t*>(base + layout.zero_row);
   image.right = image.left + image.reach;
   map_edges(&image);
-  run_threads(image, code, code.band_rows, threads, base + layout.shared(), layout);
+  run_threads(image, code, band_rows, threads, base + layout.shared(), layout);
   std::free(allocation);
   return MEDIAN_OK;
 }

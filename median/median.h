@@ -31,9 +31,10 @@
  * Working memory: a call allocates, before it writes anything, a buffer per
  * thread that grows with the window and the channels but never with the
  * image: for the edges, about 1.5 * (band + window_height) * window_width *
- * channels elements, where band, the rows a thread filters at a time, is 512
- * for the histogram method of 8-bit elements, 128 for the rank method of
- * 16-bit and float elements and at most 128 for the networks; the method's own
+ * channels elements, where band, the rows a thread filters at a time, is
+ * 2048 for the histogram method of 8-bit elements (512 in place), 128 for
+ * the rank method of 16-bit and float elements and at most 128 for the
+ * networks; the method's own
  * memory, for 8 bits (512 + window_width) * channels * 272 bytes (140 KB to
  * 830 KB), for 16 bits and floats 100 KB at 7x7 up to 2.6 MB at 255x255
  * (2.9 MB for the plain sliding histogram, on flat windows and where
@@ -41,7 +42,9 @@
  * to 44 KB at 512 bits);
  * and in place (3 * window_height / 2 + band) rows of the image on top.  The
  * largest window on a 4-channel float image takes about 5 MB per thread
- * besides in-place rows; a 5x5 window takes a few kilobytes.  When it
+ * besides in-place rows, 8 bits about 4 MB; a 5x5 window takes a few
+ * kilobytes.  Each thread also keeps about 90 KB of row pointers on its
+ * stack.  When it
  * cannot be had, the call returns MEDIAN_ERROR_OUT_OF_MEMORY and writes
  * nothing.
  */

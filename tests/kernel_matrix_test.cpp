@@ -325,12 +325,12 @@ TEST_P(AnyWindowMatrix, ExtremeValuesAndTies) {
 }
 
 // The kernels that work in tiles of columns and bands of rows (512 pixels
-// and 512 rows for 8 bits; tiles of 64 or 128 pixels a channel, and 64 or
-// 128 rows, for the ranks of 16 bits and floats): rows just longer than
-// whole tiles, with every channel count, including a window one pixel wide,
-// whose edges are one element and leave the interior starting at channel
-// 1; and columns just taller than whole bands, under windows that reach
-// across them.
+// and 2048 rows for 8 bits, 512 in place; tiles of 64 or 128 pixels a
+// channel, and 64 or 128 rows, for the ranks of 16 bits and floats): rows
+// just longer than whole tiles, with every channel count, including a
+// window one pixel wide, whose edges are one element and leave the interior
+// starting at channel 1; and columns just taller than whole bands, under
+// windows that reach across them, copied and in place.
 TEST_P(AnyWindowMatrix, TileAndBandBoundaries) {
   for_lane([&](auto zero) {
     using T = decltype(zero);
@@ -348,12 +348,13 @@ TEST_P(AnyWindowMatrix, TileAndBandBoundaries) {
         const std::vector<T> image = random_elements<T>(size_t(c.w) * c.h * channels, &rng, i % 2);
         ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
       }
-    const Case columns[] = {{3, 513, {3, 3}}, {2, 515, {1, 61}}, {3, 1030, {3, 129}}};
+    const Case columns[] = {{3, 513, {3, 3}}, {2, 515, {1, 61}}, {3, 1030, {3, 129}}, {2, 4099, {3, 5}}};
     for (const Case& c : columns) {
       const Layout l{c.w, c.h, 1, BORDERS[i % 4], i % 3, i % 5, c.window};
       ++i;
       const std::vector<T> image = random_elements<T>(size_t(c.w) * c.h, &rng, false);
       ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+      ASSERT_TRUE(same_elements(run_in_place(*kernel_, image, l), reference_of(image, l))) << describe(l);
     }
   });
 }

@@ -454,7 +454,9 @@ TEST(KernelChoice, AutomaticChoiceServesEveryWindow) {
           vectorised_exists = vectorised_exists || (e.lane == lane && e.window_width == 0 &&
                                                     std::strcmp(e.isa, "none") != 0 &&
                                                     median::is_supported(e));
-        if (h == w && vectorised_exists) EXPECT_STRNE(k.isa, "none") << k.name << " for " << w << "x" << h;
+        if (h == w && vectorised_exists) {
+          EXPECT_STRNE(k.isa, "none") << k.name << " for " << w << "x" << h;
+        }
       }
 }
 
