@@ -108,11 +108,14 @@ def test_dask_threaded_scheduler_with_any_threads_per_chunk():
     rng = np.random.default_rng(7)
     a = random_image(rng, (300, 257, 3), np.uint8)
     x = da.from_array(a, chunks=(64, 50, 3))
-    for size, mode in [(5, "reflect"), ((9, 3), "mirror")]:
-        want = median5x5.median_filter(a, size, mode)
-        for threads in [1, 2, None]:
-            y = median5x5.dask_median_filter(x, size, mode, threads=threads)
-            assert_same_bits(y.compute(scheduler="threads"), want)
+    # Chunks that are views into `a` (whose padded chunks are views too) and
+    # chunks of their own (whose padded chunks are copies).
+    for x in [x, x.map_blocks(np.copy)]:
+        for size, mode in [(5, "reflect"), ((9, 3), "mirror")]:
+            want = median5x5.median_filter(a, size, mode)
+            for threads in [1, 2, None]:
+                y = median5x5.dask_median_filter(x, size, mode, threads=threads)
+                assert_same_bits(y.compute(scheduler="threads"), want)
     # The result stores chunk by chunk into an array of its own.
     out = np.zeros_like(a)
     da.store(median5x5.dask_median_filter(x, 7, "constant"), out, lock=False, scheduler="threads")

@@ -11,12 +11,13 @@ nearest, mirror or reflect, repeated reflections included) applies there,
 while at the seams the windows of the kept pixels read real neighbours and
 never reach the padded chunk's other edges.
 
-The graph has two tasks a chunk: one copies the rows and columns its
+The graph has two tasks a chunk: one takes the rows and columns its
 neighbours read, the other puts the chunk and its neighbours' edges together
 into one padded array, filters it and keeps the middle.  Only the edges
-travel between worker processes, each padded chunk is made by one copy, and
-the engine reads rows that lie close together rather than the rows of a
-wide source image.
+travel between worker processes, and each padded chunk is made by one copy,
+or by none when the chunk and its neighbours are views into one image in
+memory (from_array on an array or a memory map): then the padded chunk is a
+view of that image too.
 
 Why that gives the whole image's result bit for bit:
 
@@ -91,10 +92,44 @@ def chunks_at_least(chunks, radius):
 def _edges(chunk, halo):
     """What a chunk's neighbours read of it: its first and last `halo[0]`
     rows, its first and last `halo[1]` columns (None on an axis without a
-    halo), copied, so that they travel between processes without the chunk."""
+    halo).  Only these travel between processes, never the chunk.  A chunk
+    that owns its elements is copied from, so that it can be freed once it
+    is filtered; a chunk that is a view into a larger array (an image in
+    memory or a memory map read through from_array), which stays alive
+    anyway, gives views, so that a neighbour on the same process can read
+    the image where it lies (_padded_view)."""
     rows, columns = halo
-    return ((chunk[:rows].copy(), chunk[-rows:].copy()) if rows else (None, None)) + \
-        ((chunk[:, :columns].copy(), chunk[:, -columns:].copy()) if columns else (None, None))
+    keep = np.copy if chunk.base is None else (lambda view: view)
+    return ((keep(chunk[:rows]), keep(chunk[-rows:])) if rows else (None, None)) + \
+        ((keep(chunk[:, :columns]), keep(chunk[:, -columns:])) if columns else (None, None))
+
+
+def _address(a):
+    return a.__array_interface__["data"][0]
+
+
+def _padded_view(chunk, pieces, heights, widths):
+    """The padded chunk as a view, when each piece lies in memory exactly
+    where it lies in the padded chunk, with the chunk's strides (neighbours
+    that are views into one image): then the rectangle holds those pieces
+    and nothing else, and the filter reads them without a copy.  None
+    otherwise."""
+    strides = chunk.strides
+    origin = _address(chunk) - heights[0] * strides[0] - widths[0] * strides[1]
+    first = None
+    top = 0
+    for row, height in zip(pieces, heights):
+        left = 0
+        for piece, width in zip(row, widths):
+            if piece is not None:
+                if (piece.strides != strides or
+                        _address(piece) != origin + top * strides[0] + left * strides[1]):
+                    return None
+                first = piece if first is None else first
+            left += width
+        top += height
+    return np.lib.stride_tricks.as_strided(
+        first, (sum(heights), sum(widths)) + chunk.shape[2:], strides, writeable=False)
 
 
 def _piece(edges, di, dj, columns):
@@ -123,15 +158,17 @@ def _filter_chunk(chunk, around, window, mode, threads, halo):
               halo[1] if pieces[1][2] is not None else 0]
     if heights[0] == heights[2] == widths[0] == widths[2] == 0:
         return _core.median_filter(chunk, window, mode, threads=threads)
-    padded = np.empty((sum(heights), sum(widths)) + chunk.shape[2:], chunk.dtype)
-    top = 0
-    for row, height in zip(pieces, heights):
-        left = 0
-        for piece, width in zip(row, widths):
-            if piece is not None:
-                padded[top:top + height, left:left + width] = piece
-            left += width
-        top += height
+    padded = _padded_view(chunk, pieces, heights, widths)
+    if padded is None:
+        padded = np.empty((sum(heights), sum(widths)) + chunk.shape[2:], chunk.dtype)
+        top = 0
+        for row, height in zip(pieces, heights):
+            left = 0
+            for piece, width in zip(row, widths):
+                if piece is not None:
+                    padded[top:top + height, left:left + width] = piece
+                left += width
+            top += height
     filtered = _core.median_filter(padded, window, mode, threads=threads)
     return filtered[heights[0]:heights[0] + chunk.shape[0], widths[0]:widths[0] + chunk.shape[1]]
 
