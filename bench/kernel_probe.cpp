@@ -4,13 +4,15 @@
 // (bench/memory_accesses.py): the kernel's band function, called from
 // run_band alone, on 64 output rows of 3 072 elements (1 024 pixels of 3
 // channels) of the kernel's lane type, in one band or in bands of the
-// kernel's own height.  Prints the output vectors computed.  With --list,
+// kernel's own height; 5x5 vector kernels only.  Prints the output vectors computed.  With --list,
 // prints the kernels this processor runs, one per line: name, instruction
 // set.
 //
 //   kernel_probe --list
 //   kernel_probe KERNEL
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -21,6 +23,12 @@
 namespace {
 
 constexpr int ROWS = 64, WIDTH = 3072, STEP = 3;
+
+// The 5x5 min/max networks on vectors: the kernels whose memory accesses
+// per output vector the tables compare.
+bool is_probed(const median::Kernel& k) {
+  return k.vector_bits && k.window_width == 5 && k.window_height == 5;
+}
 
 template <class T>
 [[gnu::noinline]] void run_band(median::detail::BandFunction<T> band, const median::detail::Band<T>& b) {
@@ -37,8 +45,14 @@ int probe(const median::Kernel& k) {
   for (int r = 0; r < ROWS + 4; ++r) in[size_t(r)] = image.data() + r * stride;
   for (int r = 0; r < ROWS; ++r) rows[size_t(r)] = out.data() + r * WIDTH;
   const median::detail::BandFunction<T> band = median::detail::band_function<T>(*k.code);
-  for (int first = 0; first < ROWS; first += k.code->band_rows)
-    run_band<T>(band, {in.data() + first, rows.data() + first, k.code->band_rows, WIDTH, STEP, false});
+  const size_t work_bytes = k.code->work_bytes ? k.code->work_bytes(2, 2, STEP) : 0;
+  std::vector<uint64_t> work((work_bytes + 7) / 8 + 8);
+  void* const aligned = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(work.data()) + 63) / 64 * 64);
+  for (int first = 0; first < ROWS; first += k.code->band_rows) {
+    const int32_t band_rows = std::min(k.code->band_rows, ROWS - first);
+    run_band<T>(band, {in.data() + first, rows.data() + first, band_rows, WIDTH, STEP, false, 2, 2,
+                       work_bytes ? aligned : nullptr});
+  }
   std::printf("%.1f\n", double(WIDTH) / k.code->lanes * ROWS);
   return 0;
 }
@@ -52,11 +66,11 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "--list") == 0) {
     for (const median::Kernel& k : median::kernels())
-      if (median::is_supported(k)) std::printf("%s %s\n", k.name, k.isa);
+      if (median::is_supported(k) && is_probed(k)) std::printf("%s %s\n", k.name, k.isa);
     return 0;
   }
   const median::Kernel* k = median::find_kernel(argv[1]);
-  if (!k || !median::is_supported(*k)) {
+  if (!k || !median::is_supported(*k) || !is_probed(*k)) {
     std::fprintf(stderr, "kernel_probe: no kernel %s runs here\n", argv[1]);
     return 1;
   }
