@@ -120,7 +120,7 @@ Kernel huang_kernel(const char* name) {
 // (tile_ranks.h cuts them).  The edges' scratch regions need no more than
 // the window's reach (lanes 1).
 constexpr int32_t HISTOGRAM_BAND_ROWS = detail::MAX_BAND_ROWS;
-constexpr int32_t RANK_BAND_ROWS = 128;
+constexpr int32_t RANK_BAND_ROWS = 256;
 template <class T, BandFunction<T> BAND, WorkBytes WORK, int32_t ROWS>
 Kernel histogram_kernel(const char* name, const char* isa) {
   constexpr const KernelCode& code = CODE<T, BAND, 1, ROWS, 0, WORK>;

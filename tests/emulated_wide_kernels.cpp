@@ -78,7 +78,7 @@ template <class T>
 size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step) {
   return median::detail::histogram::rank_work_bytes<RankOps, T>(rx, ry, step);
 }
-constexpr int32_t RANK_BAND_ROWS = 128;
+constexpr int32_t RANK_BAND_ROWS = 256;
 
 template <class T>
 void network(const median::detail::Band<T>& b) { median::detail::network_band<Ops<T>>(b); }

@@ -325,8 +325,8 @@ TEST_P(AnyWindowMatrix, ExtremeValuesAndTies) {
 }
 
 // The kernels that work in tiles of columns and bands of rows (512 pixels
-// and 2048 rows for 8 bits, 512 in place; tiles of 64 or 128 pixels a
-// channel, and 64 or 128 rows, for the ranks of 16 bits and floats): rows
+// and 2048 rows for 8 bits, 512 in place; tiles of 64, 128 or 256 pixels a
+// channel, and as many rows, for the ranks of 16 bits and floats): rows
 // just longer than whole tiles, with every channel count, including a
 // window one pixel wide, whose edges are one element and leave the interior
 // starting at channel 1; and columns just taller than whole bands, under
@@ -340,7 +340,8 @@ TEST_P(AnyWindowMatrix, TileAndBandBoundaries) {
       int32_t w, h;
       Window window;
     };
-    const Case rows[] = {{515, 2, {3, 3}}, {517, 2, {1, 3}}, {530, 2, {3, 1}}, {193, 2, {65, 3}}};
+    const Case rows[] = {{515, 2, {3, 3}}, {517, 2, {1, 3}}, {530, 2, {3, 1}}, {193, 2, {65, 3}},
+                         {261, 2, {129, 3}}};
     for (const Case& c : rows)
       for (int32_t channels = 1; channels <= 4; ++channels) {
         const Layout l{c.w, c.h, channels, BORDERS[i % 4], i % 3, i % 5, c.window};
