@@ -312,13 +312,13 @@ bool line_bytes(size_t n, size_t size, size_t* out) {
   return !__builtin_mul_overflow(n, size, out) && round_up(out);
 }
 
-// The sizes a call on `image` with `code` needs; false when they do not fit
-// in a size_t.
+// The sizes a call on `image` with `code` in bands of `rows_per_band` needs;
+// false when they do not fit in a size_t.
 template <class T>
-bool plan_memory(const Image<T>& image, const KernelCode& code, int32_t bands_of,
+bool plan_memory(const Image<T>& image, const KernelCode& code, int32_t rows_per_band,
                  Layout* layout) {
   const size_t width = size_t(image.width), reach = size_t(image.reach);
-  const size_t ry = size_t(image.ry), band_rows = size_t(bands_of);
+  const size_t ry = size_t(image.ry), band_rows = size_t(rows_per_band);
   const size_t in_rows = band_rows + 2 * ry;
   const size_t scratch_row =
       size_t(scratch_row_elements(image.width, image.reach, code.lanes, image.border));

@@ -25,6 +25,9 @@ constexpr int32_t MAX_BAND_ROWS = 2048;
 // before it is copied back: bands of at most this many rows keep those
 // rows as few as they were.
 constexpr int32_t IN_PLACE_BAND_ROWS = 512;
+// The rank method of 16-bit and float elements (tile_ranks.h) takes bands of
+// its tallest tile's rows: it cuts them into tiles itself.
+constexpr int32_t RANK_BAND_ROWS = 256;
 // A padded-frame pass (which allocates nothing) takes bands of at most this
 // many rows, whatever the kernel's own height.
 constexpr int32_t PADDED_BAND_ROWS = 128;

@@ -120,7 +120,6 @@ Kernel huang_kernel(const char* name) {
 // (tile_ranks.h cuts them).  The edges' scratch regions need no more than
 // the window's reach (lanes 1).
 constexpr int32_t HISTOGRAM_BAND_ROWS = detail::MAX_BAND_ROWS;
-constexpr int32_t RANK_BAND_ROWS = 256;
 template <class T, BandFunction<T> BAND, WorkBytes WORK, int32_t ROWS>
 Kernel histogram_kernel(const char* name, const char* isa) {
   constexpr const KernelCode& code = CODE<T, BAND, 1, ROWS, 0, WORK>;
@@ -130,9 +129,9 @@ Kernel histogram_kernel(const char* name, const char* isa) {
   histogram_kernel<uint8_t, &isa::histogram_band, &isa::histogram_work_bytes,                 \
                    HISTOGRAM_BAND_ROWS>("histogram_" #isa, isa_name),                         \
       histogram_kernel<uint16_t, &isa::rank_band<uint16_t>, &isa::rank_work_bytes<uint16_t>,  \
-                       RANK_BAND_ROWS>("rank_" #isa "_u16", isa_name),                        \
+                       detail::RANK_BAND_ROWS>("rank_" #isa "_u16", isa_name),                        \
       histogram_kernel<float, &isa::rank_band<float>, &isa::rank_work_bytes<float>,           \
-                       RANK_BAND_ROWS>("rank_" #isa "_f32", isa_name)
+                       detail::RANK_BAND_ROWS>("rank_" #isa "_f32", isa_name)
 
 // isa: the namespace of kernel_<isa>.cpp; bits and registers: its vectors.
 #define MEDIAN_KERNEL_ENTRY(sweep, SWEEP, isa, isa_name, bits, registers, T, suffix) \

@@ -78,7 +78,6 @@ template <class T>
 size_t rank_work_bytes(int32_t rx, int32_t ry, ptrdiff_t step) {
   return median::detail::histogram::rank_work_bytes<RankOps, T>(rx, ry, step);
 }
-constexpr int32_t RANK_BAND_ROWS = 256;
 
 template <class T>
 void network(const median::detail::Band<T>& b) { median::detail::network_band<Ops<T>>(b); }
@@ -120,8 +119,8 @@ const KernelCode CODES[] = {
     {nullptr, separable<7, uint16_t>, nullptr, LANES<uint16_t>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
     {nullptr, nullptr, separable<3, float>, LANES<float>, SEPARABLE_ROWS<3>, 3, 3, nullptr},
     {nullptr, nullptr, separable<7, float>, LANES<float>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
-    {nullptr, rank<uint16_t>, nullptr, 1, RANK_BAND_ROWS, 0, 0, rank_work_bytes<uint16_t>},
-    {nullptr, nullptr, rank<float>, 1, RANK_BAND_ROWS, 0, 0, rank_work_bytes<float>},
+    {nullptr, rank<uint16_t>, nullptr, 1, median::detail::RANK_BAND_ROWS, 0, 0, rank_work_bytes<uint16_t>},
+    {nullptr, nullptr, rank<float>, 1, median::detail::RANK_BAND_ROWS, 0, 0, rank_work_bytes<float>},
 };
 
 template <int I>

@@ -40,6 +40,7 @@
 #include <type_traits>
 
 #include "median/band.h"
+#include "median/kernel_code.h"
 #include "median/histogram/perreault_hebert.h"
 #include "median/lane_ops.h"
 
@@ -101,6 +102,8 @@ struct RankLayout {
   static int32_t side(int32_t radius) {
     return 2 * radius + 1 <= 63 ? 64 : 2 * radius + 1 <= 127 ? 128 : 256;
   }
+
+  static_assert(RANK_BAND_ROWS >= 256, "a band holds the tallest tile's rows");
 
   RankLayout(int32_t rx, int32_t ry)
       : tile{side(rx), side(ry)},

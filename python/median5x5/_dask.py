@@ -108,6 +108,19 @@ def _address(a):
     return a.__array_interface__["data"][0]
 
 
+def _placed(pieces, heights, widths):
+    """Each piece there is, with the row and column of the padded chunk at
+    which it starts, row by row."""
+    top = 0
+    for row, height in zip(pieces, heights):
+        left = 0
+        for piece, width in zip(row, widths):
+            if piece is not None:
+                yield piece, top, left
+            left += width
+        top += height
+
+
 def _padded_view(chunk, pieces, heights, widths):
     """The padded chunk as a view, when each piece lies in memory exactly
     where it lies in the padded chunk, with the chunk's strides (neighbours
@@ -116,20 +129,14 @@ def _padded_view(chunk, pieces, heights, widths):
     otherwise."""
     strides = chunk.strides
     origin = _address(chunk) - heights[0] * strides[0] - widths[0] * strides[1]
-    first = None
-    top = 0
-    for row, height in zip(pieces, heights):
-        left = 0
-        for piece, width in zip(row, widths):
-            if piece is not None:
-                if (piece.strides != strides or
-                        _address(piece) != origin + top * strides[0] + left * strides[1]):
-                    return None
-                first = piece if first is None else first
-            left += width
-        top += height
+    placed = list(_placed(pieces, heights, widths))
+    if any(piece.strides != strides or
+           _address(piece) != origin + top * strides[0] + left * strides[1]
+           for piece, top, left in placed):
+        return None
+    # The first piece starts at the padded chunk's first element.
     return np.lib.stride_tricks.as_strided(
-        first, (sum(heights), sum(widths)) + chunk.shape[2:], strides, writeable=False)
+        placed[0][0], (sum(heights), sum(widths)) + chunk.shape[2:], strides, writeable=False)
 
 
 def _piece(edges, di, dj, columns):
@@ -161,14 +168,8 @@ def _filter_chunk(chunk, around, window, mode, threads, halo):
     padded = _padded_view(chunk, pieces, heights, widths)
     if padded is None:
         padded = np.empty((sum(heights), sum(widths)) + chunk.shape[2:], chunk.dtype)
-        top = 0
-        for row, height in zip(pieces, heights):
-            left = 0
-            for piece, width in zip(row, widths):
-                if piece is not None:
-                    padded[top:top + height, left:left + width] = piece
-                left += width
-            top += height
+        for piece, top, left in _placed(pieces, heights, widths):
+            padded[top:top + piece.shape[0], left:left + piece.shape[1]] = piece
     filtered = _core.median_filter(padded, window, mode, threads=threads)
     return filtered[heights[0]:heights[0] + chunk.shape[0], widths[0]:widths[0] + chunk.shape[1]]
 
