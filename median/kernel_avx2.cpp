@@ -5,6 +5,7 @@
 // register.
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_program.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
 #include "median/histogram/ops_x86.h"
@@ -33,5 +34,10 @@ MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(uint16_t)
 MEDIAN_INSTANTIATE_WIDE_SEPARABLE_WINDOWS(uint16_t)
 MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(float)
 MEDIAN_INSTANTIATE_WIDE_SEPARABLE_WINDOWS(float)
+
+MEDIAN_DEFINE_PROGRAMS(Isa)
+MEDIAN_INSTANTIATE_PROGRAMS(uint8_t)
+MEDIAN_INSTANTIATE_PROGRAMS(uint16_t)
+MEDIAN_INSTANTIATE_PROGRAMS(float)
 
 }  // namespace median::avx2

@@ -22,6 +22,8 @@
   void column_band(const ::median::detail::Band<T>& band);          \
   template <int K, class T>                                         \
   void separable_band(const ::median::detail::Band<T>& band);       \
+  template <int K, class T>                                         \
+  void program_band(const ::median::detail::Band<T>& band);         \
   }
 
 #if defined(__x86_64__)
@@ -126,6 +128,24 @@ MEDIAN_DECLARE_HISTOGRAMS(neon)
       MEDIAN_INSTANTIATE_SEPARABLE(9, T) MEDIAN_INSTANTIATE_SEPARABLE(11, T)
 #define MEDIAN_INSTANTIATE_WIDE_SEPARABLE_WINDOWS(T) \
   MEDIAN_INSTANTIATE_SEPARABLE(13, T) MEDIAN_INSTANTIATE_SEPARABLE(15, T)
+
+// Inside namespace median::<isa> of a kernel file, after
+// separable_program.h: the interpreted separable networks of the windows
+// without compiled code (separable_KxK_program.h).  Only the wide
+// instruction sets and NEON have them; the kernel table lists the same.
+#define MEDIAN_DEFINE_PROGRAMS(Isa)                                                 \
+  template <int K, class T>                                                         \
+  void program_band(const ::median::detail::Band<T>& band) {                        \
+    ::median::detail::program_band<::median::detail::LaneOps<Isa, T>,               \
+                                   ::median::detail::SeparableProgram<K>>(band);    \
+  }
+
+#define MEDIAN_INSTANTIATE_PROGRAM(K, T) \
+  template void program_band<K, T>(const ::median::detail::Band<T>&);
+#define MEDIAN_INSTANTIATE_PROGRAMS(T)                                              \
+  MEDIAN_INSTANTIATE_PROGRAM(17, T) MEDIAN_INSTANTIATE_PROGRAM(19, T)               \
+  MEDIAN_INSTANTIATE_PROGRAM(21, T) MEDIAN_INSTANTIATE_PROGRAM(23, T)               \
+  MEDIAN_INSTANTIATE_PROGRAM(25, T)
 
 #define MEDIAN_INSTANTIATE_BANDS(T)                                  \
   template void network_band<T>(const ::median::detail::Band<T>&);   \

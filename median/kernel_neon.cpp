@@ -4,6 +4,7 @@
 // and the histogram methods of every window.
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_program.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
 #include "median/histogram/ops_neon.h"
@@ -29,5 +30,10 @@ MEDIAN_DEFINE_SEPARABLE(Isa)
 MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(uint8_t)
 MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(uint16_t)
 MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(float)
+
+MEDIAN_DEFINE_PROGRAMS(Isa)
+MEDIAN_INSTANTIATE_PROGRAMS(uint8_t)
+MEDIAN_INSTANTIATE_PROGRAMS(uint16_t)
+MEDIAN_INSTANTIATE_PROGRAMS(float)
 
 }  // namespace median::neon

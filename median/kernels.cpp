@@ -12,6 +12,7 @@
 #include <string>
 
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_program.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
 #include "median/kernel_code.h"
@@ -173,6 +174,56 @@ Kernel separable_kernel(const char* name, const char* isa) {
                                                                       "_" #isa suffix,      \
                                                                       isa_name)
 
+// The interpreted separable networks (network/separable_program.h): bands
+// as tall as the frame walk takes, since each walk's warm-up steps cost as
+// much as a few steps of outputs; the ring and the other slots in working
+// memory.
+constexpr int32_t PROGRAM_BAND_ROWS = detail::MAX_BAND_ROWS;
+template <class P>
+size_t program_work(int32_t, int32_t, ptrdiff_t) {
+  return detail::PROGRAM_WORK_BYTES<P>;
+}
+
+template <class T, int K, BandFunction<T> BAND, int BITS>
+Kernel program_kernel(const char* name, const char* isa) {
+  using P = detail::SeparableProgram<K>;
+  constexpr int LANES = BITS / 8 / int(sizeof(T));
+  constexpr const KernelCode& code = CODE<T, BAND, LANES, PROGRAM_BAND_ROWS, K, &program_work<P>>;
+  return {name,
+          isa,
+          BITS,
+          LANE<T>,
+          K,
+          K,
+          detail::PROGRAM_OPS_PER_VECTOR<P, PROGRAM_BAND_ROWS> * 16.0 * 8 / BITS,
+          detail::PROGRAM_LOADS_PER_VECTOR<P>,
+          detail::PROGRAM_STORES_PER_VECTOR<P>,
+          nullptr,
+          &code};
+}
+
+#define MEDIAN_PROGRAM_ENTRY(K, isa, isa_name, bits, T, suffix)                             \
+  program_kernel<T, K, &isa::program_band<K, T>, bits>("separable" #K "x" #K "_" #isa suffix, \
+                                                       isa_name)
+
+// The interpreted windows of one lane type, on the wide instruction sets
+// and NEON.
+#if defined(__x86_64__)
+#define MEDIAN_PROGRAM_ENTRIES(K, T, suffix)                    \
+  MEDIAN_PROGRAM_ENTRY(K, avx2, "avx2", 256, T, suffix),        \
+      MEDIAN_PROGRAM_ENTRY(K, avx512bw, "avx512bw", 512, T, suffix)
+#elif defined(__aarch64__)
+#define MEDIAN_PROGRAM_ENTRIES(K, T, suffix) MEDIAN_PROGRAM_ENTRY(K, neon, "neon", 128, T, suffix)
+#endif
+#if defined(__x86_64__) || defined(__aarch64__)
+#define MEDIAN_PROGRAM_KERNELS(T, suffix)                                                   \
+  , MEDIAN_PROGRAM_ENTRIES(17, T, suffix), MEDIAN_PROGRAM_ENTRIES(19, T, suffix),            \
+      MEDIAN_PROGRAM_ENTRIES(21, T, suffix), MEDIAN_PROGRAM_ENTRIES(23, T, suffix),          \
+      MEDIAN_PROGRAM_ENTRIES(25, T, suffix)
+#else
+#define MEDIAN_PROGRAM_KERNELS(T, suffix)
+#endif
+
 // One sweep's kernels of one lane type: in plain C++ everywhere, and on the
 // x86 instruction sets that have them (BASE: those without AVX), or on NEON.
 #if defined(__x86_64__)
@@ -238,7 +289,8 @@ Kernel separable_kernel(const char* name, const char* isa) {
       MEDIAN_SEPARABLE_KERNELS(7, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
       MEDIAN_SEPARABLE_KERNELS(9, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
       MEDIAN_SEPARABLE_KERNELS(11, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE)       \
-          MEDIAN_WIDE_SEPARABLE(13, T, suffix) MEDIAN_WIDE_SEPARABLE(15, T, suffix)
+          MEDIAN_WIDE_SEPARABLE(13, T, suffix) MEDIAN_WIDE_SEPARABLE(15, T, suffix) \
+              MEDIAN_PROGRAM_KERNELS(T, suffix)
 
 // Which sweep the automatic choice prefers, lowest first.  The network
 // shares no work and comes last.  The column walk keeps its state in
@@ -352,15 +404,19 @@ const std::vector<bool>& supported() {
 //   5x5                             the 5x5 sweeps      the 5x5 sweeps
 //   3x3, 7x7 to 11x11 (all), and    separable networks  separable networks
 //     13x13, 15x15 (AVX2, AVX-512)
+//   17x17 to 25x25 (AVX2, AVX-512,  histogram_<isa>     interpreted networks
+//     NEON)                                             (16 bits), rank_<isa>
+//                                                       (floats beyond 17x17)
 //   width 127 to 253, height 1      huang_portable      rank_<isa>
 //   width 255, height 1             huang_portable      huang_portable
 //   width 255, height 3 to 9        histogram_<isa>     huang_portable
 //   any other                       histogram_<isa>     rank_<isa>
 //
 // A kernel made for exactly that window beats any kernel of every window
-// (at 15x15, the largest, the network ran at 119 Mpixel/s and the histogram
-// at 56, 2.1 times as fast: AMD Zen 5, two cores, 1920x1080x3, medians of 3
-// rounds; median_compare --window 15).
+// (at 15x15, the largest compiled network ran at 119 Mpixel/s and the
+// histogram at 56, 2.1 times as fast: AMD Zen 5, two cores, 1920x1080x3,
+// medians of 3 rounds; median_compare --window 15), except where the
+// interpreted networks lose (interpreted_network_wins).
 // Between the kernels of every window the sliding histogram's cost per
 // output grows with the window's height and the vectorised kernels' hardly
 // at all, so the sliding histogram wins only on flat windows
@@ -379,7 +435,23 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
   return window_width == MEDIAN_MAX_WINDOW && window_height <= 9;
 }
 
+// The interpreted networks (separable_program.h) keep their whole ring in
+// working memory, and from 17x17 on it outgrows the L1 cache: every
+// instruction's loads and stores go to L2.  On an AMD Zen 5 (two cores,
+// 1920x1080x3 photo, median_compare --window K, Mpixel/s, interpreted
+// AVX-512 against the best of every window): 8 bits 84 against the
+// histogram's 118 at 17x17 and 34 against 124 at 25x25; 16 bits 43 against
+// the ranks' 17 at 17x17, 17.3 against 15.2 at 21x21, 17.7 against 14.3 at
+// 25x25 (and 8.5 against 15.5 at 31x31, which is why no larger window is
+// interpreted); floats 16.0 against 13.6 at 17x17, but 10.8 against 15.3
+// at 21x21.
+bool interpreted_network_wins(Lane lane, int32_t window) {
+  return lane == Lane::u16 || (lane == Lane::f32 && window <= 17);
+}
+
 int automatic_rank(const Kernel& k, int32_t window_width, int32_t window_height) {
+  if (k.window_width >= detail::SMALLEST_PROGRAM_WINDOW && !interpreted_network_wins(k.lane, k.window_width))
+    return -1;
   if (k.window_width) return 100 + preference(k);
   const bool vectorised = std::strcmp(k.isa, "none") != 0;
   return vectorised != sliding_histogram_wins(k.lane, window_width, window_height);

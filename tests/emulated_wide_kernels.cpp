@@ -8,6 +8,7 @@
 #include "median/histogram/ops_x86.h"
 #include "median/histogram/tile_ranks.h"
 #include "median/network/band_sweeps.h"
+#include "median/network/separable_program.h"
 #include "median/network/separable_sweep.h"
 #include "median/network/separable_windows.h"
 #include "median/isa_x86.h"
@@ -100,6 +101,15 @@ size_t separable_work(int32_t, int32_t, ptrdiff_t) {
 template <int K>
 constexpr int32_t SEPARABLE_ROWS = median::detail::SEPARABLE_BAND_ROWS<median::detail::SeparableNetwork<K>>;
 
+// The interpreted 17x17 network, two vectors a slot.
+template <class T>
+void program17(const median::detail::Band<T>& b) {
+  median::detail::program_band<Ops<T>, median::detail::SeparableProgram<17>>(b);
+}
+size_t program17_work(int32_t, int32_t, ptrdiff_t) {
+  return median::detail::PROGRAM_WORK_BYTES<median::detail::SeparableProgram<17>>;
+}
+
 using median::detail::KernelCode;
 template <class T>
 constexpr int LANES = Isa::BYTES / int(sizeof(T));
@@ -121,6 +131,9 @@ const KernelCode CODES[] = {
     {nullptr, nullptr, separable<7, float>, LANES<float>, SEPARABLE_ROWS<7>, 7, 7, separable_work<7>},
     {nullptr, rank<uint16_t>, nullptr, 1, median::detail::RANK_BAND_ROWS, 0, 0, rank_work_bytes<uint16_t>},
     {nullptr, nullptr, rank<float>, 1, median::detail::RANK_BAND_ROWS, 0, 0, rank_work_bytes<float>},
+    {program17<uint8_t>, nullptr, nullptr, LANES<uint8_t>, median::detail::MAX_BAND_ROWS, 17, 17, program17_work},
+    {nullptr, program17<uint16_t>, nullptr, LANES<uint16_t>, median::detail::MAX_BAND_ROWS, 17, 17, program17_work},
+    {nullptr, nullptr, program17<float>, LANES<float>, median::detail::MAX_BAND_ROWS, 17, 17, program17_work},
 };
 
 template <int I>
@@ -149,6 +162,9 @@ const median::Kernel KERNELS[] = {
   {"emulated512_separable7x7_f32", "avx2", 512, Lane::f32, 7, 7, 0, 0, 0, nullptr, &CODES[14]},
   {"emulated512_rank_u16", "avx2", 0, Lane::u16, 0, 0, 0, 0, 0, nullptr, &CODES[15]},
   {"emulated512_rank_f32", "avx2", 0, Lane::f32, 0, 0, 0, 0, 0, nullptr, &CODES[16]},
+  {"emulated512_separable17x17", "avx2", 512, Lane::u8, 17, 17, 0, 0, 0, nullptr, &CODES[17]},
+  {"emulated512_separable17x17_u16", "avx2", 512, Lane::u16, 17, 17, 0, 0, 0, nullptr, &CODES[18]},
+  {"emulated512_separable17x17_f32", "avx2", 512, Lane::f32, 17, 17, 0, 0, 0, nullptr, &CODES[19]},
 };
 const size_t KERNEL_COUNT = sizeof KERNELS / sizeof KERNELS[0];
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 //
-// The three 5x5 sweeps and the separable sweep (3x3, its ring in
-// registers, and 7x7, its ring in memory) on 64-byte vectors emulated with
+// The three 5x5 sweeps, the separable sweep (3x3, its ring in registers,
+// and 7x7, its ring in memory) and the interpreted 17x17 network (two
+// vectors a slot) on 64-byte vectors emulated with
 // two 256-bit halves, for every lane type, so that the 512-bit kernels'
 // logic (narrow rows, edges, strips, chunks, bands, row pairs, the
 // 32-register walks) is tested element for element on a processor with

@@ -5,11 +5,12 @@
   python3 median/network/gen_networks.py median25 > median/network/median25_network.h
   python3 median/network/gen_networks.py rowpair  > median/network/rowpair_networks.h
   python3 median/network/gen_networks.py separable 7 > median/network/separable_7x7_networks.h
+  python3 median/network/gen_networks.py interpreted 17 > median/network/separable_17x17_program.h
   python3 median/network/gen_networks.py table > docs/separable_networks.md
   python3 median/network/gen_networks.py program 21
   python3 median/network/gen_networks.py prove
 
-The last four are in gen_separable.py: median networks for any odd window
+The last five are in gen_separable.py: median networks for any odd window
 kw x kh, in tiles of output rows sharing sorted rows and merged pieces.
 
 Both headers are written against a vector-operations type `Ops` (the vector
@@ -466,11 +467,12 @@ def main():
         emit_median25(network, network.best_order(), sys.stdout)
     elif which == "rowpair":
         emit_rowpair(sys.stdout)
-    elif which in ("separable", "table", "program", "prove"):
+    elif which in ("separable", "interpreted", "table", "program", "prove"):
         import gen_separable
         gen_separable.main(sys.argv[1:])
     else:
-        sys.exit("usage: gen_networks.py median25|rowpair|separable K|table|program KW[xKH] [TH]|"
+        sys.exit("usage: gen_networks.py median25|rowpair|separable K|interpreted K|table|"
+                 "program KW[xKH] [TH]|"
                  "prove [KW[xKH] ...]")
 
 

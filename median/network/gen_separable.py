@@ -37,6 +37,8 @@ what sharing only along one direction costs.
 
 Commands (through gen_networks.py): `separable K` writes the header of a
 K x K window, `table` the operation counts of every window and tile,
+`interpreted K` the data of a K x K window's interpreted networks (its step
+and row sorts as scheduled instructions on fixed slots),
 `program KW[xKH] [TH]` a tile's networks as instructions for an
 interpreter, `prove [KW[xKH] ...]` the proofs of every tile height of the
 windows given (K alone is K x K; kw columns by kh rows otherwise).
@@ -56,6 +58,7 @@ on random 0/1 columns and on random bytes against sorting.
 """
 
 import functools
+import heapq
 import random
 import sys
 import textwrap
@@ -778,7 +781,7 @@ class Listing:
             return base_of[key], index
 
         place = {}
-        for name in {v for op in ops for v in op[2:]}:
+        for name in sorted({v for op in ops for v in op[2:]}):
             found = inputs(name)
             if found:
                 place[name] = operand(*found)
@@ -798,7 +801,7 @@ class Listing:
         self.code = []
         for position, (name, kind, x, y) in enumerate(ops):
             a, b = place[x], place[y]
-            for v in {x, y}:  # the operands are read before dst is written
+            for v in sorted({x, y}):  # the operands are read before dst is written
                 if last[v] == position and place[v][0] == 0:
                     free.append(place[v][1])
             if name not in place:
@@ -845,7 +848,11 @@ def read_name(name):
 
 
 class Program:
-    def __init__(self, net):
+    """A network's step and start as Listings; `order` may reorder the
+    step's operations (any order that computes each value before its
+    readers)."""
+
+    def __init__(self, net, order=list):
         def step_input(name):
             if name[0] == "p":
                 _, (piece, age), index = read_name(name)
@@ -858,7 +865,7 @@ class Program:
                 return ("row", row), index
             return None
 
-        self.step = Listing(net.step_ops, step_input,
+        self.step = Listing(order(net.step_ops), step_input,
                             [(("piece",) + tuple(read_name(slot)[1]) + (0,), read_name(slot)[2], v)
                              for slot, v in net.step_stores],
                             net.step_outputs)
@@ -1117,11 +1124,251 @@ def emit_separable(kw, kh, th, out, which):
     out.write("  }\n};\n\n}  // namespace median::detail\n")
 
 
+# ---- the interpreted programs as C++ data -------------------------------------
+#
+# Windows past those with compiled code run as data: a step's tile network and
+# the row sorts as instructions (Listing) that one loop of the sweep runs over
+# the thread's working memory (separable_program.h).  Each instruction takes
+# two operands and writes both their min and their max, so a min and a max of
+# the same operands next to each other are one instruction; a lone min or
+# max sends its other result to a sink slot of the scratch.  Every operand is
+# a slot of one layout: each piece's ages side by side (age a of piece id at
+# PIECE_SLOT[id] + a * SIZE[id]; after each step the sweep moves every age
+# one place up), the scratch, the step's outputs and the loaded row.  So an
+# operand is a number the interpreter only scales, with no table to look up.
+# There is no start: a band's walk begins with warm-up steps above the band,
+# whose rows above the first are any readable row; a piece made from such
+# rows reaches only outputs above the band, which are not stored, since
+# every piece a stored output reads holds rows of its own window.
+
+
+def paired(code, sink):
+    """Listing instructions (kind, dst, a, b) as (a, b, min dst, max dst)."""
+    out, i = [], 0
+    while i < len(code):
+        kind, dst, a, b = code[i]
+        if i + 1 < len(code):
+            kind2, dst2, a2, b2 = code[i + 1]
+            if kind2 != kind and {a, b} == {a2, b2}:
+                out.append((a, b) + ((dst, dst2) if kind == "min" else (dst2, dst)))
+                i += 2
+                continue
+        out.append((a, b) + ((dst, sink) if kind == "min" else (sink, dst)))
+        i += 1
+    return out
+
+
+# Instructions between a value's making and its first reader, where the
+# network allows: an interpreted instruction's operands are loads from
+# memory, and a load that closely follows the store of its value waits for
+# it (or, predicted independent, is replayed); a distance beyond what the
+# processor holds in flight hides both.
+SCHEDULE_DISTANCE = 8
+
+
+def schedule(ops, distance=SCHEDULE_DISTANCE):
+    """ops (name, kind, x, y) in an order that keeps each value's readers at
+    least `distance` instructions after it wherever the dependences allow
+    (a min and a max of the same operands stay together, one instruction):
+    list scheduling, the longest remaining chain first."""
+    units, unit_of = [], {}
+    i = 0
+    while i < len(ops):
+        name, kind, x, y = ops[i]
+        if i + 1 < len(ops) and ops[i + 1][1] != kind and {ops[i + 1][2], ops[i + 1][3]} == {x, y}:
+            units.append([ops[i], ops[i + 1]])
+            i += 2
+        else:
+            units.append([ops[i]])
+            i += 1
+    for u, unit in enumerate(units):
+        for op in unit:
+            unit_of[op[0]] = u
+    producers = [{unit_of[v] for op in unit for v in op[2:] if v in unit_of} for unit in units]
+    readers = [[] for _ in units]
+    for u, ps in enumerate(producers):
+        for p in ps:
+            readers[p].append(u)
+    height = [1] * len(units)
+    for u in reversed(range(len(units))):  # readers come after in the given order
+        for r in readers[u]:
+            height[u] = max(height[u], height[r] + 1)
+    waiting = [len(ps) for ps in producers]
+    ready_at = [0] * len(units)
+    pending = [(0, -height[u], u) for u in range(len(units)) if not waiting[u]]
+    heapq.heapify(pending)
+    available, order = [], []
+    while pending or available:
+        t = len(order)
+        while pending and pending[0][0] <= t:
+            _, h, u = heapq.heappop(pending)
+            heapq.heappush(available, (h, u))
+        if available:
+            _, u = heapq.heappop(available)
+        else:
+            _, _, u = heapq.heappop(pending)
+        order.append(u)
+        for r in readers[u]:
+            ready_at[r] = max(ready_at[r], t + distance)
+            waiting[r] -= 1
+            if not waiting[r]:
+                heapq.heappush(pending, (ready_at[r], -height[r], r))
+    assert len(order) == len(units)
+    return [op for u in order for op in units[u]]
+
+
+def warm_up_steps(kh, th):
+    """Steps above a band whose new rows can complete a piece of rows 0 and
+    below: every step whose last new row, kh + th - 2 rows below its first
+    output, is at least row 0."""
+    return (kh + th - 2) // th
+
+
+class InterpretedProgram:
+    """A window's step and row sorts in the interpreter's form."""
+
+    def __init__(self, k, th):
+        tile, splits = best_vertical(k, k, th)
+        self.net = net = TileNetwork(tile, splits)
+        step = Program(net, schedule).step
+        self.th, self.k = th, k
+        self.ring = [age + 1 for age in net.ages]
+        self.sizes = [net.size(p) for p in net.pieces]
+        sort = sort_net(k)
+        sort_listing = Listing(schedule(sort.ops), lambda name: (("row",), int(name[2:-1])) if name.startswith("a[") else None,
+                               [(("sorted",), i, v) for i, v in enumerate(sort.outputs)], [])
+        # The layout, in slots.
+        self.piece_slot = [sum(r * s for r, s in zip(self.ring[:i], self.sizes[:i]))
+                           for i in range(len(self.ring))]
+        self.scratch_slot = sum(r * s for r, s in zip(self.ring, self.sizes))
+        scratch = max(step.scratch, sort_listing.scratch) + 1  # and the sink
+        self.out_slot = self.scratch_slot + scratch
+        self.row_slot = self.out_slot + th
+        self.slots = self.row_slot + k
+        sink = (0, scratch - 1)
+
+        def resolve(listing, code, sorted_piece=None):
+            def slot(operand):
+                base, index = operand
+                key = listing.bases[base]
+                if key[0] == "scratch":
+                    return self.scratch_slot + index
+                if key[0] == "out":
+                    return self.out_slot + index
+                if key[0] == "row":
+                    return self.row_slot + index
+                piece, age = (sorted_piece, 0) if key[0] == "sorted" else key[1:]
+                return self.piece_slot[piece] + age * self.sizes[piece] + index
+            return [tuple(slot(operand) for operand in ins) for ins in code]
+
+        sort_code = paired(sort_listing.code, sink)
+        self.sorts = [resolve(sort_listing, sort_code, j) for j in range(th)]
+        self.step = resolve(step, paired(step.code, sink))
+        self.sort_ops, self.step_ops = len(sort.ops), len(net.step_ops)
+        self.warm_up = warm_up_steps(k, th)
+        assert self.slots < 1 << 16
+
+    def run(self, pixels, steps, low, high, garbage):
+        """The sweep's walk down one column as the C++ interpreter runs it:
+        warm-up steps on row 0 where rows above it would be, then `steps`
+        steps, from memory holding `garbage`.  Returns each output row's
+        value."""
+        k, th = self.k, self.th
+        memory = [garbage] * self.slots
+
+        def execute(code):
+            for a, b, lo, hi in code:
+                x, y = memory[a], memory[b]
+                memory[lo], memory[hi] = low(x, y), high(x, y)
+
+        results = []
+        for step in range(self.warm_up + steps):
+            y = (step - self.warm_up) * th
+            for j in range(th):
+                r = max(0, y + k - 1 + j)
+                memory[self.row_slot:self.row_slot + k] = pixels[r]
+                execute(self.sorts[j])
+            execute(self.step)
+            if y >= 0:
+                results += memory[self.out_slot:self.out_slot + th]
+            for first, ring, size in zip(self.piece_slot, self.ring, self.sizes):
+                memory[first + size:first + ring * size] = memory[first:first + (ring - 1) * size]
+        return results
+
+
+def prove_program(p, seed=17, columns=24):
+    """The interpreted walk against sorting, on random columns of bytes and
+    of three values (many ties), from memory holding garbage."""
+    rng = random.Random(seed)
+    k, th = p.k, p.th
+    steps = 2 * p.warm_up + 2
+    for column in range(columns):
+        levels = 256 if column % 2 else 3
+        pixels = [[rng.randrange(levels) for _ in range(k)] for _ in range(k - 1 + steps * th)]
+        got = p.run(pixels, steps, min, max, rng.randrange(256))
+        for y, v in enumerate(got):
+            window = sorted(v for r in range(y, y + k) for v in pixels[r])
+            assert v == window[len(window) // 2], ("program", k, column, y)
+    return f"{columns} random columns of bytes and of three values, {steps} steps each"
+
+
+def emit_program(k, out, which):
+    p = InterpretedProgram(k, PROGRAMS[k])
+    prove_tile(p.net, lanes=256, byte_columns=8)
+    proof = prove_program(p)
+
+    def code(instructions, indent):
+        words = [", ".join(map(str, ins)) for ins in instructions]
+        for i in range(0, len(words), 4):
+            out.write(indent + " ".join(f"{{{w}}}," for w in words[i:i + 4]) + "\n")
+    window = p.net.window
+    per_output = (p.th * p.sort_ops + p.step_ops) / p.th
+    out.write(g.HEADER.format(which=which) + "//\n" + comment(
+        f"The {window} median (rank {window.rank} of {window.n}) of {p.th} output rows at a "
+        "time, as data for the interpreter of separable_program.h: the same construction as "
+        "the compiled windows (median/network/gen_separable.py), a step's tile network and "
+        f"the row sorts as instructions.  Per step: {p.th} row sorts of {p.sort_ops} operations "
+        f"({len(p.sorts[0])} instructions each) and a tile network of {p.step_ops} "
+        f"({len(p.step)} instructions), {per_output:g} operations per output vector; "
+        f"{p.warm_up} warm-up steps start each band's walk.  Proved by the generator: every "
+        "merge on all of its 0/1 inputs, the row sort on all 0/1 rows, the tile through the "
+        "sweep's protocol, and these instructions as the interpreter runs them on "
+        f"{proof}.\n\n"
+        "Slots: age a of piece id at PIECE_SLOT[id] + a * SIZE[id], RING[id] ages of SIZE[id] "
+        "vectors; pieces 0 .. TILE_ROWS - 1 are the step's new rows sorted, SORT[j] sorting the "
+        "row loaded at ROW_SLOT into piece j; then the scratch, and the step's outputs at "
+        "OUT_SLOT.  An instruction {a, b, min, max} writes the min of slots a and b to slot "
+        "min and their max to slot max.") +
+        "#pragma once\n\n"
+        "#include \"median/network/program_op.h\"\n\n"
+        "namespace median::detail {\n\n"
+        f"struct SeparableProgram{k}x{k} {{\n"
+        f"  static constexpr int WINDOW = {k}, TILE_ROWS = {p.th}, PIECES = {len(p.ring)}, "
+        f"WARM_UP_STEPS = {p.warm_up};\n"
+        f"  static constexpr int SORT_ROW_OPS = {p.sort_ops}, TILE_OPS = {p.step_ops};\n"
+        f"  static constexpr int RING[PIECES] = {{{', '.join(map(str, p.ring))}}};\n"
+        f"  static constexpr int SIZE[PIECES] = {{{', '.join(map(str, p.sizes))}}};\n"
+        f"  static constexpr int PIECE_SLOT[PIECES] = {{{', '.join(map(str, p.piece_slot))}}};\n"
+        f"  static constexpr int OUT_SLOT = {p.out_slot}, ROW_SLOT = {p.row_slot}, SLOTS = {p.slots};\n"
+        f"  static constexpr ProgramOp SORT[TILE_ROWS][{len(p.sorts[0])}] = {{\n")
+    for sort in p.sorts:
+        out.write("      {\n")
+        code(sort, "          ")
+        out.write("      },\n")
+    out.write("  };\n  static constexpr ProgramOp STEP[] = {\n")
+    code(p.step, "      ")
+    out.write("  };\n};\n\n}  // namespace median::detail\n")
+
+
 # ---- the commands -------------------------------------------------------------
 
 # The tile height of each window with compiled code: the fewest operations
 # per output among heights 1 .. 8 (see `table`).
 SHIPPED = {3: 2, 7: 4, 9: 5, 11: 4, 13: 7, 15: 8}
+# The windows run as interpreted programs, their tile heights chosen the
+# same way.  Beyond 25x25 the interpreter's working memory outgrows the L2
+# cache and the rank method is faster (docs/kernels.md).
+PROGRAMS = {17: 6, 19: 8, 21: 7, 23: 8, 25: 8}
 HEIGHTS = range(1, 9)
 WINDOWS = range(3, 32, 2)
 # Adams's own counts (min/max per output), as the paper gives them.
@@ -1267,6 +1514,9 @@ def main(args):
     if which == "separable" and len(args) == 2 and int(args[1]) in SHIPPED:
         k = int(args[1])
         emit_separable(k, k, SHIPPED[k], sys.stdout, f"separable {k}")
+    elif which == "interpreted" and len(args) == 2 and int(args[1]) in PROGRAMS:
+        k = int(args[1])
+        emit_program(k, sys.stdout, f"interpreted {k}")
     elif which == "table" and len(args) == 1:
         table(sys.stdout)
     elif which == "program" and len(args) in (2, 3):
@@ -1282,4 +1532,5 @@ def main(args):
                       f"inputs, the protocol on {how} ({time.time() - started:.1f} s)", flush=True)
     else:
         sys.exit("usage: gen_networks.py separable " + "|".join(map(str, SHIPPED)) +
+                 " | interpreted " + "|".join(map(str, PROGRAMS)) +
                  " | table | program KW[xKH] [TH] | prove [KW[xKH] ...]")
