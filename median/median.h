@@ -32,14 +32,15 @@
  * thread that grows with the window and the channels but never with the
  * image: for the edges, about 1.5 * (band + window_height) * window_width *
  * channels elements, where band, the rows a thread filters at a time, is
- * 2048 for the histogram method of 8-bit elements (512 in place), 256 for
- * the rank method of 16-bit and float elements and at most 128 for the
- * networks; the method's own
+ * 2048 for the histogram method of 8-bit elements and the interpreted
+ * networks (512 in place), 256 for the rank method of 16-bit and float
+ * elements and at most 128 for the compiled networks; the method's own
  * memory, for 8 bits (512 + window_width) * channels * 272 bytes (140 KB to
  * 830 KB), for 16 bits and floats 100 KB at 7x7 up to 4.6 MB at 255x255
  * (2.9 MB for the plain sliding histogram, on flat windows and where
  * nothing faster is built); the separable networks 128 to 690 vectors (8 KB
- * to 44 KB at 512 bits);
+ * to 44 KB at 512 bits), and from 17x17 to 25x25, where they are
+ * interpreted, 300 KB to 630 KB;
  * and in place (3 * window_height / 2 + band) rows of the image on top.  The
  * largest window on a 4-channel float image takes about 8 MB per thread
  * besides in-place rows, 8 bits about 4 MB; a 5x5 window takes a few
