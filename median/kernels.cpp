@@ -196,8 +196,8 @@ Kernel program_kernel(const char* name, const char* isa) {
           K,
           K,
           detail::PROGRAM_OPS_PER_VECTOR<P, PROGRAM_BAND_ROWS> * 16.0 * 8 / BITS,
-          detail::PROGRAM_LOADS_PER_VECTOR<P>,
-          detail::PROGRAM_STORES_PER_VECTOR<P>,
+          detail::PROGRAM_ACCESSES_PER_VECTOR<P>,
+          detail::PROGRAM_ACCESSES_PER_VECTOR<P>,
           nullptr,
           &code};
 }

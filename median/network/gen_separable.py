@@ -1142,19 +1142,25 @@ def emit_separable(kw, kh, th, out, which):
 # every piece a stored output reads holds rows of its own window.
 
 
+def pairs_up(ops, i):
+    """Whether ops[i] and ops[i + 1] (name or dst, kind, x, y) are a min and
+    a max of the same operands, one instruction."""
+    return (i + 1 < len(ops) and ops[i + 1][1] != ops[i][1] and
+            {ops[i + 1][2], ops[i + 1][3]} == {ops[i][2], ops[i][3]})
+
+
 def paired(code, sink):
     """Listing instructions (kind, dst, a, b) as (a, b, min dst, max dst)."""
     out, i = [], 0
     while i < len(code):
         kind, dst, a, b = code[i]
-        if i + 1 < len(code):
-            kind2, dst2, a2, b2 = code[i + 1]
-            if kind2 != kind and {a, b} == {a2, b2}:
-                out.append((a, b) + ((dst, dst2) if kind == "min" else (dst2, dst)))
-                i += 2
-                continue
-        out.append((a, b) + ((dst, sink) if kind == "min" else (sink, dst)))
-        i += 1
+        if pairs_up(code, i):
+            dst2 = code[i + 1][1]
+            out.append((a, b) + ((dst, dst2) if kind == "min" else (dst2, dst)))
+            i += 2
+        else:
+            out.append((a, b) + ((dst, sink) if kind == "min" else (sink, dst)))
+            i += 1
     return out
 
 
@@ -1174,13 +1180,9 @@ def schedule(ops, distance=SCHEDULE_DISTANCE):
     units, unit_of = [], {}
     i = 0
     while i < len(ops):
-        name, kind, x, y = ops[i]
-        if i + 1 < len(ops) and ops[i + 1][1] != kind and {ops[i + 1][2], ops[i + 1][3]} == {x, y}:
-            units.append([ops[i], ops[i + 1]])
-            i += 2
-        else:
-            units.append([ops[i]])
-            i += 1
+        size = 2 if pairs_up(ops, i) else 1
+        units.append(ops[i:i + size])
+        i += size
     for u, unit in enumerate(units):
         for op in unit:
             unit_of[op[0]] = u
