@@ -120,19 +120,22 @@ MEDIAN_DECLARE_HISTOGRAMS(neon)
 #define MEDIAN_INSTANTIATE_SEPARABLE(K, T) \
   template void separable_band<K, T>(const ::median::detail::Band<T>&);
 
-// The windows every instruction set compiles, and the two that only the
-// wide ones do (each takes 15 to 37 seconds to compile); the kernel table
-// (kernels.cpp) lists the same.
+// The windows every instruction set compiles, and those that only the wide
+// ones do (13x13 to 21x21 add about 2 minutes to each wide file's compile);
+// the kernel table (kernels.cpp) lists the same.
 #define MEDIAN_INSTANTIATE_SEPARABLE_WINDOWS(T)                            \
   MEDIAN_INSTANTIATE_SEPARABLE(3, T) MEDIAN_INSTANTIATE_SEPARABLE(7, T)     \
       MEDIAN_INSTANTIATE_SEPARABLE(9, T) MEDIAN_INSTANTIATE_SEPARABLE(11, T)
-#define MEDIAN_INSTANTIATE_WIDE_SEPARABLE_WINDOWS(T) \
-  MEDIAN_INSTANTIATE_SEPARABLE(13, T) MEDIAN_INSTANTIATE_SEPARABLE(15, T)
+#define MEDIAN_INSTANTIATE_WIDE_SEPARABLE_WINDOWS(T)                      \
+  MEDIAN_INSTANTIATE_SEPARABLE(13, T) MEDIAN_INSTANTIATE_SEPARABLE(15, T) \
+  MEDIAN_INSTANTIATE_SEPARABLE(17, T) MEDIAN_INSTANTIATE_SEPARABLE(19, T) \
+  MEDIAN_INSTANTIATE_SEPARABLE(21, T)
 
 // Inside namespace median::<isa> of a kernel file, after
 // separable_program.h: the interpreted separable networks of the windows
-// without compiled code (separable_KxK_program.h).  Only the wide
-// instruction sets and NEON have them; the kernel table lists the same.
+// without compiled code (separable_KxK_program.h): 23x23 and 25x25 on the
+// wide instruction sets, 17x17 to 25x25 on NEON.  The kernel table lists
+// the same.
 #define MEDIAN_DEFINE_PROGRAMS(Isa)                                                 \
   template <int K, class T>                                                         \
   void program_band(const ::median::detail::Band<T>& band) {                        \
@@ -142,10 +145,11 @@ MEDIAN_DECLARE_HISTOGRAMS(neon)
 
 #define MEDIAN_INSTANTIATE_PROGRAM(K, T) \
   template void program_band<K, T>(const ::median::detail::Band<T>&);
-#define MEDIAN_INSTANTIATE_PROGRAMS(T)                                              \
-  MEDIAN_INSTANTIATE_PROGRAM(17, T) MEDIAN_INSTANTIATE_PROGRAM(19, T)               \
-  MEDIAN_INSTANTIATE_PROGRAM(21, T) MEDIAN_INSTANTIATE_PROGRAM(23, T)               \
-  MEDIAN_INSTANTIATE_PROGRAM(25, T)
+#define MEDIAN_INSTANTIATE_WIDE_PROGRAMS(T) \
+  MEDIAN_INSTANTIATE_PROGRAM(23, T) MEDIAN_INSTANTIATE_PROGRAM(25, T)
+#define MEDIAN_INSTANTIATE_NEON_PROGRAMS(T)                                 \
+  MEDIAN_INSTANTIATE_PROGRAM(17, T) MEDIAN_INSTANTIATE_PROGRAM(19, T)       \
+  MEDIAN_INSTANTIATE_PROGRAM(21, T) MEDIAN_INSTANTIATE_WIDE_PROGRAMS(T)
 
 #define MEDIAN_INSTANTIATE_BANDS(T)                                  \
   template void network_band<T>(const ::median::detail::Band<T>&);   \

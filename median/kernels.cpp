@@ -206,16 +206,16 @@ Kernel program_kernel(const char* name, const char* isa) {
   program_kernel<T, K, &isa::program_band<K, T>, bits>("separable" #K "x" #K "_" #isa suffix, \
                                                        isa_name)
 
-// The interpreted windows of one lane type, on the wide instruction sets
-// and NEON.
+// The interpreted windows of one lane type: those the wide instruction sets
+// do not compile, and on NEON every one.
 #if defined(__x86_64__)
 #define MEDIAN_PROGRAM_ENTRIES(K, T, suffix)                    \
   MEDIAN_PROGRAM_ENTRY(K, avx2, "avx2", 256, T, suffix),        \
       MEDIAN_PROGRAM_ENTRY(K, avx512bw, "avx512bw", 512, T, suffix)
+#define MEDIAN_PROGRAM_KERNELS(T, suffix) \
+  , MEDIAN_PROGRAM_ENTRIES(23, T, suffix), MEDIAN_PROGRAM_ENTRIES(25, T, suffix)
 #elif defined(__aarch64__)
 #define MEDIAN_PROGRAM_ENTRIES(K, T, suffix) MEDIAN_PROGRAM_ENTRY(K, neon, "neon", 128, T, suffix)
-#endif
-#if defined(__x86_64__) || defined(__aarch64__)
 #define MEDIAN_PROGRAM_KERNELS(T, suffix)                                                   \
   , MEDIAN_PROGRAM_ENTRIES(17, T, suffix), MEDIAN_PROGRAM_ENTRIES(19, T, suffix),            \
       MEDIAN_PROGRAM_ENTRIES(21, T, suffix), MEDIAN_PROGRAM_ENTRIES(23, T, suffix),          \
@@ -290,7 +290,8 @@ Kernel program_kernel(const char* name, const char* isa) {
       MEDIAN_SEPARABLE_KERNELS(9, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE),       \
       MEDIAN_SEPARABLE_KERNELS(11, T, suffix, MEDIAN_SEPARABLE_BASE_##BASE)       \
           MEDIAN_WIDE_SEPARABLE(13, T, suffix) MEDIAN_WIDE_SEPARABLE(15, T, suffix) \
-              MEDIAN_PROGRAM_KERNELS(T, suffix)
+              MEDIAN_WIDE_SEPARABLE(17, T, suffix) MEDIAN_WIDE_SEPARABLE(19, T, suffix) \
+                  MEDIAN_WIDE_SEPARABLE(21, T, suffix) MEDIAN_PROGRAM_KERNELS(T, suffix)
 
 // Which sweep the automatic choice prefers, lowest first.  The network
 // shares no work and comes last.  The column walk keeps its state in
@@ -404,8 +405,12 @@ const std::vector<bool>& supported() {
 //   5x5                             the 5x5 sweeps      the 5x5 sweeps
 //   3x3, 7x7 to 11x11 (all), and    separable networks  separable networks
 //     13x13, 15x15 (AVX2, AVX-512)
-//   17x17 to 25x25 (AVX2, AVX-512,  histogram_<isa>     interpreted networks
-//     NEON)                                             (16 bits), rank_<isa>
+//   17x17 (AVX2, AVX-512)           separable networks  separable networks
+//   19x19, 21x21 (AVX2, AVX-512)    histogram_<isa>     separable networks
+//                                                       (floats on AVX2:
+//                                                       rank_<isa>)
+//   23x23, 25x25 (AVX2, AVX-512),   histogram_<isa>     interpreted networks
+//     17x17 to 25x25 (NEON)                             (16 bits), rank_<isa>
 //                                                       (floats beyond 17x17)
 //   width 127 to 253, height 1      huang_portable      rank_<isa>
 //   width 255, height 1             huang_portable      huang_portable
@@ -413,10 +418,10 @@ const std::vector<bool>& supported() {
 //   any other                       histogram_<isa>     rank_<isa>
 //
 // A kernel made for exactly that window beats any kernel of every window
-// (at 15x15, the largest compiled network ran at 119 Mpixel/s and the
-// histogram at 56, 2.1 times as fast: AMD Zen 5, two cores, 1920x1080x3,
+// (at 15x15 the compiled network, still in tiles of 8 rows, ran at 119
+// Mpixel/s and the histogram at 56: AMD Zen 5, two cores, 1920x1080x3,
 // medians of 3 rounds; median_compare --window 15), except where the
-// interpreted networks lose (interpreted_network_wins).
+// networks past 15x15 lose (large_network_wins).
 // Between the kernels of every window the sliding histogram's cost per
 // output grows with the window's height and the vectorised kernels' hardly
 // at all, so the sliding histogram wins only on flat windows
@@ -435,23 +440,45 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
   return window_width == MEDIAN_MAX_WINDOW && window_height <= 9;
 }
 
-// The interpreted networks (separable_program.h) keep their whole ring in
-// working memory, and from 17x17 on it outgrows the L1 cache: every
-// instruction's loads and stores go to L2.  On an AMD Zen 5 (two cores,
-// 1920x1080x3 photo, median_compare --window K, Mpixel/s, interpreted
-// AVX-512 against the best of every window): 8 bits 84 against the
-// histogram's 118 at 17x17 and 34 against 124 at 25x25; 16 bits 43 against
-// the ranks' 17 at 17x17, 17.3 against 15.2 at 21x21, 17.7 against 14.3 at
-// 25x25 (and 8.5 against 15.5 at 31x31, which is why no larger window is
-// interpreted); floats 16.0 against 13.6 at 17x17, but 10.8 against 15.3
-// at 21x21.
-bool interpreted_network_wins(Lane lane, int32_t window) {
-  return lane == Lane::u16 || (lane == Lane::f32 && window <= 17);
+// The networks past 15x15.  The wide x86 instruction sets compile them to
+// 21x21; past that, and on NEON from 17x17, they are interpreted.
+#if defined(__x86_64__)
+constexpr int32_t SMALLEST_INTERPRETED_WINDOW = 23;
+#else
+constexpr int32_t SMALLEST_INTERPRETED_WINDOW = detail::SMALLEST_PROGRAM_WINDOW;
+#endif
+
+// Whether a network past 15x15 beats the kernels of every window: the
+// histogram at 8 bits, the ranks at 16 bits and floats.  Measured on an AMD
+// Zen 5 (two cores, 1920x1080x3 photo, median_compare --window K, Mpixel/s).
+//
+// Compiled, against the best of every window: 8 bits 207 (AVX-512) and 134
+// (AVX2) against the histogram's 121 at 17x17, but 99 against 90 at 19x19
+// (one thread: 54 against 62) and 82 against 121 at 21x21; 16 bits 67,
+// 68 and 42 (AVX-512) and 38, 27 and 22 (AVX2) against the ranks' 15 to 16
+// at 17x17, 19x19 and 21x21; floats 33, 38 and 15 (AVX-512) against 15, 13
+// and 13, and 18, 14 and 10.5 (AVX2) against the same.
+//
+// Interpreted, whose whole ring lives in working memory, in the L2 cache
+// from 17x17 on: 8 bits 84 against the histogram's 118 at 17x17 and 34
+// against 124 at 25x25; 16 bits 43 against the ranks' 17 at 17x17, 17.3
+// against 15.2 at 21x21, 17.7 against 14.3 at 25x25 (and 8.5 against 15.5
+// at 31x31, which is why no larger window is interpreted); floats 16.0
+// against 13.6 at 17x17, but 10.8 against 15.3 at 21x21.
+bool large_network_wins(const Kernel& k) {
+  const int32_t window = k.window_width;
+  if (window >= SMALLEST_INTERPRETED_WINDOW)
+    return k.lane == Lane::u16 || (k.lane == Lane::f32 && window <= 17);
+  switch (k.lane) {
+    case Lane::u8: return window <= 17;
+    case Lane::u16: return true;
+    case Lane::f32: return window <= 17 || k.vector_bits == 512;
+  }
+  return false;
 }
 
 int automatic_rank(const Kernel& k, int32_t window_width, int32_t window_height) {
-  if (k.window_width >= detail::SMALLEST_PROGRAM_WINDOW && !interpreted_network_wins(k.lane, k.window_width))
-    return -1;
+  if (k.window_width >= detail::SMALLEST_PROGRAM_WINDOW && !large_network_wins(k)) return -1;
   if (k.window_width) return 100 + preference(k);
   const bool vectorised = std::strcmp(k.isa, "none") != 0;
   return vectorised != sliding_histogram_wins(k.lane, window_width, window_height);

@@ -38,9 +38,10 @@
  * memory, for 8 bits (512 + window_width) * channels * 272 bytes (140 KB to
  * 830 KB), for 16 bits and floats 100 KB at 7x7 up to 4.6 MB at 255x255
  * (2.9 MB for the plain sliding histogram, on flat windows and where
- * nothing faster is built); the separable networks 128 to 690 vectors (8 KB
- * to 44 KB at 512 bits), and from 17x17 to 25x25, where they are
- * interpreted, 300 KB to 630 KB;
+ * nothing faster is built); the compiled separable networks 128 to 1953
+ * vectors (8 KB at 7x7 to 122 KB at 21x21 at 512 bits), and the
+ * interpreted ones (23x23 and 25x25 on x86, 17x17 to 25x25 on ARM64)
+ * 300 KB to 630 KB;
  * and in place (3 * window_height / 2 + band) rows of the image on top.  The
  * largest window on a 4-channel float image takes about 8 MB per thread
  * besides in-place rows, 8 bits about 4 MB; a 5x5 window takes a few

@@ -1038,6 +1038,7 @@ def emit_separable(kw, kh, th, out, which):
     proof = prove_tile(net)
     sort = sort_net(kw)
     per_output = (th * len(sort) + len(net.step_ops)) / th
+    piece_reads = sum(1 for op in net.step_ops for v in op[2:] if v[0] == "p")
     stored = {v for _, v in net.step_stores}
     spilled = {r: spills(net.step_ops, stored, r) for r in (16, 32)}
     ring = [age + 1 for age in net.ages]
@@ -1085,6 +1086,8 @@ def emit_separable(kw, kh, th, out, which):
         f"  static constexpr int COLUMNS = {kw}, ROWS = {kh}, TILE_ROWS = {th}, PIECES = {len(net.pieces)};\n"
         f"  static constexpr int SORT_ROW_OPS = {len(sort)}, TILE_OPS = {len(net.step_ops)}, "
         f"START_OPS = {len(net.start_ops)};\n"
+        f"  // Values of kept pieces a step's tile reads (each a load) and writes.\n"
+        f"  static constexpr int PIECE_READS = {piece_reads}, PIECE_WRITES = {len(net.step_stores)};\n"
         f"  static constexpr int RING[PIECES] = {{{', '.join(map(str, ring))}}};\n"
         f"  static constexpr int SIZE[PIECES] = {{{', '.join(map(str, sizes))}}};\n\n"
         f"  // Sorts the {kw} values of a window row.\n"
@@ -1364,11 +1367,19 @@ def emit_program(k, out, which):
 
 # ---- the commands -------------------------------------------------------------
 
-# The tile height of each window with compiled code: the fewest operations
-# per output among heights 1 .. 8 (see `table`).
-SHIPPED = {3: 2, 7: 4, 9: 5, 11: 4, 13: 7, 15: 8}
-# The windows run as interpreted programs, their tile heights chosen the
-# same way.  Beyond 25x25 the interpreter's working memory outgrows the L2
+# The tile height of each window with compiled code.  The fewest operations
+# per output (see `table`) is not the fastest once a step's code outgrows
+# the processor's instruction caches: 15x15 in tiles of 8 rows (572
+# operations per output, 3632 in a step's tile) ran at 90 Mpixel/s on bytes
+# and in tiles of 4 (657, 2156) at 226; 6 and 3 rows were slower than 4.
+# 9x9 and 13x13 also ran up to 25 % faster in tiles of 4 than of 5 and 7;
+# 17x17 to 21x21 take tiles of 2, whose steps stay near 2000-3300
+# operations (AMD Zen 5, AVX-512, one thread, 960x540x3, alternating runs).
+# Their compile time grows faster than their size: 19x19 and 21x21 add
+# about 40 s each to an instruction set's file.
+SHIPPED = {3: 2, 7: 4, 9: 4, 11: 4, 13: 4, 15: 4, 17: 2, 19: 2, 21: 2}
+# The windows run as interpreted programs, their tile heights those with the
+# fewest operations per output.  Beyond 25x25 the interpreter's working memory outgrows the L2
 # cache and the rank method is faster (docs/kernels.md).
 PROGRAMS = {17: 6, 19: 8, 21: 7, 23: 8, 25: 8}
 HEIGHTS = range(1, 9)

@@ -45,6 +45,8 @@ namespace median::detail {
 struct Separable11x11 {
   static constexpr int COLUMNS = 11, ROWS = 11, TILE_ROWS = 4, PIECES = 8;
   static constexpr int SORT_ROW_OPS = 74, TILE_OPS = 954, START_OPS = 1192;
+  // Values of kept pieces a step's tile reads (each a load) and writes.
+  static constexpr int PIECE_READS = 276, PIECE_WRITES = 100;
   static constexpr int RING[PIECES] = {1, 3, 1, 4, 2, 2, 3, 2};
   static constexpr int SIZE[PIECES] = {11, 11, 11, 11, 12, 44, 22, 22};
 

@@ -39,6 +39,8 @@ namespace median::detail {
 struct Separable3x3 {
   static constexpr int COLUMNS = 3, ROWS = 3, TILE_ROWS = 2, PIECES = 3;
   static constexpr int SORT_ROW_OPS = 6, TILE_OPS = 22, START_OPS = 10;
+  // Values of kept pieces a step's tile reads (each a load) and writes.
+  static constexpr int PIECE_READS = 18, PIECE_WRITES = 4;
   static constexpr int RING[PIECES] = {1, 2, 2};
   static constexpr int SIZE[PIECES] = {3, 3, 4};
 

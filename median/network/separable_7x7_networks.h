@@ -43,6 +43,8 @@ namespace median::detail {
 struct Separable7x7 {
   static constexpr int COLUMNS = 7, ROWS = 7, TILE_ROWS = 4, PIECES = 6;
   static constexpr int SORT_ROW_OPS = 32, TILE_OPS = 384, START_OPS = 184;
+  // Values of kept pieces a step's tile reads (each a load) and writes.
+  static constexpr int PIECE_READS = 132, PIECE_WRITES = 36;
   static constexpr int RING[PIECES] = {2, 1, 3, 2, 2, 2};
   static constexpr int SIZE[PIECES] = {7, 7, 7, 7, 22, 14};
 

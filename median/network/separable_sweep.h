@@ -108,15 +108,6 @@ template <class W, int REGISTERS, int BYTES>
 constexpr size_t SEPARABLE_WORK_BYTES =
     SEPARABLE_IN_REGISTERS<W, REGISTERS> ? 0 : size_t(PieceRing<W>::VECTORS) * size_t(BYTES);
 
-// Values of kept pieces a tile reads and writes per step, counted in each
-// header's tile(): with the ring in memory, each is a load or a store.
-constexpr int separable_piece_reads(int rows) {
-  return rows == 3 ? 18 : rows == 7 ? 132 : rows == 9 ? 245 : rows == 11 ? 276 : rows == 13 ? 504 : 691;
-}
-constexpr int separable_piece_writes(int rows) {
-  return rows == 3 ? 4 : rows == 7 ? 36 : rows == 9 ? 73 : rows == 11 ? 100 : rows == 13 ? 143 : 210;
-}
-
 // Memory accesses per output vector on long rows, from the code below: the
 // new rows' loads and the store, the start's loads once per band, and with
 // the ring in memory the sorted new rows stored and the kept pieces read
@@ -124,12 +115,12 @@ constexpr int separable_piece_writes(int rows) {
 template <class W, int32_t BAND_ROWS, int REGISTERS>
 constexpr double SEPARABLE_LOADS_PER_VECTOR =
     W::COLUMNS + double((W::ROWS - 1) * W::COLUMNS) / BAND_ROWS +
-    (SEPARABLE_IN_REGISTERS<W, REGISTERS> ? 0 : double(separable_piece_reads(W::ROWS)) / W::TILE_ROWS);
+    (SEPARABLE_IN_REGISTERS<W, REGISTERS> ? 0 : double(W::PIECE_READS) / W::TILE_ROWS);
 template <class W, int32_t BAND_ROWS, int REGISTERS>
 constexpr double SEPARABLE_STORES_PER_VECTOR =
     1 + (SEPARABLE_IN_REGISTERS<W, REGISTERS>
              ? 0
-             : W::COLUMNS + double(separable_piece_writes(W::ROWS)) / W::TILE_ROWS);
+             : W::COLUMNS + double(W::PIECE_WRITES) / W::TILE_ROWS);
 
 // The W::COLUMNS elements of a window row, `step` apart from `row`, sorted
 // into `sorted`.

@@ -7,6 +7,9 @@
 #include "median/network/separable_11x11_networks.h"
 #include "median/network/separable_13x13_networks.h"
 #include "median/network/separable_15x15_networks.h"
+#include "median/network/separable_17x17_networks.h"
+#include "median/network/separable_19x19_networks.h"
+#include "median/network/separable_21x21_networks.h"
 #include "median/network/separable_3x3_networks.h"
 #include "median/network/separable_7x7_networks.h"
 #include "median/network/separable_9x9_networks.h"
@@ -27,6 +30,12 @@ template <>
 struct SeparableWindow<13> { using type = Separable13x13; };
 template <>
 struct SeparableWindow<15> { using type = Separable15x15; };
+template <>
+struct SeparableWindow<17> { using type = Separable17x17; };
+template <>
+struct SeparableWindow<19> { using type = Separable19x19; };
+template <>
+struct SeparableWindow<21> { using type = Separable21x21; };
 
 template <int K>
 using SeparableNetwork = typename SeparableWindow<K>::type;
