@@ -136,9 +136,10 @@ template <class Ops, class W>
 
 // The same, as one function that every row sort of a walk calls.  Where
 // the sorted rows go to memory anyway, inlining a copy per row only grows
-// the step: unrolled, a 15x15 step is 57 KB of AVX-512 code, which the
-// processor fetches from the L2 cache at every step.  Called instead (Zen 5,
-// one thread, random 1920x1080x3 frames, Mpixel/s, unrolled / called):
+// the step: unrolled, a 15x15 step (then in tiles of 8 rows) was 57 KB of
+// AVX-512 code, which the processor fetched from the L2 cache at every
+// step.  Called instead (Zen 5, one thread, random 1920x1080x3 frames,
+// Mpixel/s, unrolled / called, with the tiles of that time):
 // 13x13 bytes 140 / 230, 16 bits 88 / 116, floats 45 / 57 (AVX-512);
 // 15x15 bytes 116 / 137 (AVX-512), 80 / 86 (AVX2); 9x9 bytes 456 / 562;
 // 7x7 within the noise.
