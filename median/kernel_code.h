@@ -50,6 +50,9 @@ struct KernelCode {
   // Working memory per thread (Band::work) for a window of half-width rx and
   // half-height ry on pixels of `step` elements, in bytes; null for none.
   size_t (*work_bytes)(int32_t rx, int32_t ry, ptrdiff_t step);
+  // A separable network run as data by one interpreter loop rather than
+  // compiled: the choice weighs these apart from the compiled ones.
+  bool interpreted = false;
 };
 
 // True when `code` computes windows of window_width x window_height.

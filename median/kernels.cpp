@@ -58,8 +58,9 @@ using WorkBytes = size_t (*)(int32_t, int32_t, ptrdiff_t);
 
 template <class T>
 constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows, int32_t window,
-                             WorkBytes work_bytes) {
-  KernelCode code{nullptr, nullptr, nullptr, lanes, band_rows, window, window, work_bytes};
+                             WorkBytes work_bytes, bool interpreted) {
+  KernelCode code{nullptr, nullptr, nullptr,    lanes,      band_rows,
+                  window,  window,  work_bytes, interpreted};
   if constexpr (LANE<T> == Lane::u8)
     code.u8 = band;
   else if constexpr (LANE<T> == Lane::u16)
@@ -71,10 +72,10 @@ constexpr KernelCode code_of(BandFunction<T> band, int lanes, int32_t band_rows,
 
 // One KernelCode per band function, with static storage, for the table to
 // point at.  WINDOW: the side of the square window it computes, 0 for every
-// window.
+// window; INTERPRETED: a network run as data.
 template <class T, BandFunction<T> BAND, int LANES, int32_t ROWS, int32_t WINDOW = detail::WINDOW,
-          WorkBytes WORK = nullptr>
-constexpr KernelCode CODE = code_of<T>(BAND, LANES, ROWS, WINDOW, WORK);
+          WorkBytes WORK = nullptr, bool INTERPRETED = false>
+constexpr KernelCode CODE = code_of<T>(BAND, LANES, ROWS, WINDOW, WORK, INTERPRETED);
 
 template <const KernelCode& CODE>
 void pass_of(int32_t h, int32_t w, int32_t padded_width, const uint8_t* padded, uint8_t* filtered) {
@@ -188,7 +189,8 @@ template <class T, int K, BandFunction<T> BAND, int BITS>
 Kernel program_kernel(const char* name, const char* isa) {
   using P = detail::SeparableProgram<K>;
   constexpr int LANES = BITS / 8 / int(sizeof(T));
-  constexpr const KernelCode& code = CODE<T, BAND, LANES, PROGRAM_BAND_ROWS, K, &program_work<P>>;
+  constexpr const KernelCode& code =
+      CODE<T, BAND, LANES, PROGRAM_BAND_ROWS, K, &program_work<P>, true>;
   return {name,
           isa,
           BITS,
@@ -440,14 +442,6 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
   return window_width == MEDIAN_MAX_WINDOW && window_height <= 9;
 }
 
-// The networks past 15x15.  The wide x86 instruction sets compile them to
-// 21x21; past that, and on NEON from 17x17, they are interpreted.
-#if defined(__x86_64__)
-constexpr int32_t SMALLEST_INTERPRETED_WINDOW = 23;
-#else
-constexpr int32_t SMALLEST_INTERPRETED_WINDOW = detail::SMALLEST_PROGRAM_WINDOW;
-#endif
-
 // Whether a network past 15x15 beats the kernels of every window: the
 // histogram at 8 bits, the ranks at 16 bits and floats.  Measured on an AMD
 // Zen 5 (two cores, 1920x1080x3 photo, median_compare --window K, Mpixel/s).
@@ -467,7 +461,7 @@ constexpr int32_t SMALLEST_INTERPRETED_WINDOW = detail::SMALLEST_PROGRAM_WINDOW;
 // against 13.6 at 17x17, but 10.8 against 15.3 at 21x21.
 bool large_network_wins(const Kernel& k) {
   const int32_t window = k.window_width;
-  if (window >= SMALLEST_INTERPRETED_WINDOW)
+  if (k.code->interpreted)
     return k.lane == Lane::u16 || (k.lane == Lane::f32 && window <= 17);
   switch (k.lane) {
     case Lane::u8: return window <= 17;

@@ -1379,8 +1379,9 @@ def emit_program(k, out, which):
 # about 40 s each to an instruction set's file.
 SHIPPED = {3: 2, 7: 4, 9: 4, 11: 4, 13: 4, 15: 4, 17: 2, 19: 2, 21: 2}
 # The windows run as interpreted programs, their tile heights those with the
-# fewest operations per output.  Beyond 25x25 the interpreter's working memory outgrows the L2
-# cache and the rank method is faster (docs/kernels.md).
+# fewest operations per output.  Beyond 25x25 the interpreter's working
+# memory outgrows the L2 cache and the rank method is faster
+# (docs/kernels.md).
 PROGRAMS = {17: 6, 19: 8, 21: 7, 23: 8, 25: 8}
 HEIGHTS = range(1, 9)
 WINDOWS = range(3, 32, 2)
