@@ -81,7 +81,12 @@ constexpr size_t COLUMN_BYTES = BLOCKS + BINS;
 // Output pixels per tile of the 8-bit method: its columns' histograms,
 // (TILE_PIXELS + 2 rx) * channels * COLUMN_BYTES bytes, are the method's
 // working memory; a tile much narrower than the window would spend its time
-// filling the columns the window reaches beyond it.
+// filling the columns the window reaches beyond it.  (On an AMD Zen 5, one
+// thread, a 1920x1080x3 photo at 25x25: tiles of 128 and 1024 ran within 4 %
+// of 512, 256 at 0.92 and 64 at 0.80; at 51x51, 128 at 0.81.  The slide is
+// about 40 % of the time there, and waits on neither memory nor its own
+// stores: asking for the next columns' blocks ahead made it 10 % slower, and
+// one update where a value comes into the block another leaves, 15 %.)
 constexpr ptrdiff_t TILE_PIXELS = 512;
 
 // A band's input rows, at most.

@@ -26,11 +26,12 @@
 // code's run, which the scan walks, stays short.  (On an AMD Zen 5, 2
 // threads, a 1920x1080x3 photo at 255x255: tiles of 256 sorted some 4
 // elements per output instead of 9, and ran 26 % faster for floats and 17 %
-// for 16 bits than tiles of 128; at 151x151, 8 %.)  The working memory holds
-// one tile's sort: for a window of (2 rx + 1) x (2 ry + 1), n = (tile
-// columns + 2 rx) x (tile rows + 2 ry) elements take 16 n bytes for the
-// sort, n for the codes, and the code columns' histograms; 125 KiB at 7x7,
-// 4.4 MiB at 255x255.
+// for 16 bits than tiles of 128; at 151x151, 8 %.  At 25x25 on one thread,
+// tiles wider than tall, from 128x64 to 512x16, ran 1 to 14 % slower than
+// 64x64.)  The working memory holds one tile's sort: for a window of
+// (2 rx + 1) x (2 ry + 1), n = (tile columns + 2 rx) x (tile rows + 2 ry)
+// elements take 16 n bytes for the sort, n for the codes, and the code
+// columns' histograms; 125 KiB at 7x7, 4.4 MiB at 255x255.
 #pragma once
 
 #include <algorithm>
