@@ -458,7 +458,10 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
 // against 124 at 25x25; 16 bits 43 against the ranks' 17 at 17x17, 17.3
 // against 15.2 at 21x21, 17.7 against 14.3 at 25x25 (and 8.5 against 15.5
 // at 31x31, which is why no larger window is interpreted); floats 16.0
-// against 13.6 at 17x17, but 10.8 against 15.3 at 21x21.
+// against 13.6 at 17x17, but 10.8 against 15.3 at 21x21.  With their
+// instructions in the order of the merges (gen_separable.py, schedule):
+// 16 bits 19.6 against 13.9 at 23x23 and 21.9 against 16.4 at 25x25,
+// floats 10.2 against 12.9 and 7.7 against 12.7 (AVX-512, 3 rounds).
 bool large_network_wins(const Kernel& k) {
   const int32_t window = k.window_width;
   if (k.code->interpreted)

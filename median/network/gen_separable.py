@@ -1179,7 +1179,14 @@ def schedule(ops, distance=SCHEDULE_DISTANCE):
     """ops (name, kind, x, y) in an order that keeps each value's readers at
     least `distance` instructions after it wherever the dependences allow
     (a min and a max of the same operands stay together, one instruction):
-    list scheduling, the longest remaining chain first."""
+    list scheduling, of the instructions ready the earliest in the given
+    order first.  The given order makes each merge whole before the next,
+    so its operands are still in the L1 cache when it runs; the longest
+    remaining chain first, which this replaced, interleaved every merge of
+    the step: it read 2 to 3 times as many slots from outside a 48 KiB
+    cache (256 bytes a slot) and ran 0.80 to 0.88 times as fast from 19x19
+    to 25x25 (AMD Zen 5, 16 bits, AVX-512, one thread, best of 7
+    alternating runs; the same at 17x17)."""
     units, unit_of = [], {}
     i = 0
     while i < len(ops):
@@ -1194,30 +1201,26 @@ def schedule(ops, distance=SCHEDULE_DISTANCE):
     for u, ps in enumerate(producers):
         for p in ps:
             readers[p].append(u)
-    height = [1] * len(units)
-    for u in reversed(range(len(units))):  # readers come after in the given order
-        for r in readers[u]:
-            height[u] = max(height[u], height[r] + 1)
     waiting = [len(ps) for ps in producers]
     ready_at = [0] * len(units)
-    pending = [(0, -height[u], u) for u in range(len(units)) if not waiting[u]]
+    pending = [(0, u) for u in range(len(units)) if not waiting[u]]
     heapq.heapify(pending)
     available, order = [], []
     while pending or available:
         t = len(order)
         while pending and pending[0][0] <= t:
-            _, h, u = heapq.heappop(pending)
-            heapq.heappush(available, (h, u))
+            _, u = heapq.heappop(pending)
+            heapq.heappush(available, u)
         if available:
-            _, u = heapq.heappop(available)
+            u = heapq.heappop(available)
         else:
-            _, _, u = heapq.heappop(pending)
+            _, u = heapq.heappop(pending)
         order.append(u)
         for r in readers[u]:
             ready_at[r] = max(ready_at[r], t + distance)
             waiting[r] -= 1
             if not waiting[r]:
-                heapq.heappush(pending, (ready_at[r], -height[r], r))
+                heapq.heappush(pending, (ready_at[r], r))
     assert len(order) == len(units)
     return [op for u in order for op in units[u]]
 
