@@ -462,6 +462,10 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
 // instructions in the order of the merges (gen_separable.py, schedule):
 // 16 bits 19.6 against 13.9 at 23x23 and 21.9 against 16.4 at 25x25,
 // floats 10.2 against 12.9 and 7.7 against 12.7 (AVX-512, 3 rounds).
+// Larger windows, generated and timed on one thread, 16 bits, AVX-512:
+// 9.0 against the ranks' 8.3 at 27x27 (679 KB of slots, more than the L2
+// cache of a Zen 3), 7.2 against 8.1 at 29x29 and 6.7 against 7.9 at 31x31,
+// so the interpreted windows still stop at 25x25.
 bool large_network_wins(const Kernel& k) {
   const int32_t window = k.window_width;
   if (k.code->interpreted)
