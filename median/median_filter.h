@@ -34,8 +34,11 @@ void median_filter_pass(int32_t h, int32_t w, int32_t padded_width,
                         const uint8_t* padded, uint8_t* filtered);
 
 // The same pass with the same contract and the same bytes out, run by the
-// fastest 8-bit kernel this processor supports (median::fastest_kernel()).
-// Runs on any processor.
+// fastest 8-bit kernel this processor supports (median::fastest_kernel()),
+// except that the rows are shared as median_filter_u8 shares them: each
+// thread starts on its own contiguous block and, when that is done, takes
+// the back half of the largest block left (c-api.md, Threads).  Runs on any
+// processor.
 void median_filter_pass_fastest(int32_t h, int32_t w, int32_t padded_width,
                                 const uint8_t* padded, uint8_t* filtered);
 

@@ -517,4 +517,25 @@ INSTANTIATE_TEST_SUITE_P(Kernels, PaddedPassMatrix,
                                             ::testing::Values(1, 3)),
                          param_name);
 
+// Threads take each other's rows when their own run out, and threads past
+// the 256 that have blocks of their own work only on rows they take.  On
+// frames tall enough for many such halves, with windows one row high (the
+// smallest halves) and taller, every row is filtered once and right, at
+// thread counts below and above 256.
+TEST(FrameWalk, ThreadsTakingEachOthersRowsFilterEveryRowOnce) {
+  const int saved = omp_get_max_threads();
+  std::mt19937 rng{41};
+  const std::vector<uint16_t> image = random_elements<uint16_t>(size_t(3) * 8200 * 2, &rng, false);
+  for (const int threads : {5, 263})
+    for (const Window window : {Window{3, 1}, Window{5, 5}, Window{1, 9}}) {
+      omp_set_num_threads(threads);
+      const Layout l{3, 8200, 2, MEDIAN_BORDER_REFLECT, 1, 0, window};
+      const std::vector<uint16_t> got = run_kernel(median::chosen_kernel(median::Lane::u16,
+                                                   window.width, window.height), image, l);
+      omp_set_num_threads(saved);
+      ASSERT_TRUE(same_elements(got, reference_of(image, l)))
+          << threads << " threads, " << describe(l);
+    }
+}
+
 }  // namespace
