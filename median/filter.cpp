@@ -6,7 +6,9 @@
 // and calls the kernel through its table entry.
 //
 // No copy of the image is made.  Each thread takes a contiguous block of
-// row pairs (a static split) and cuts it into bands of the kernel's height.
+// row pairs and cuts it into bands of the kernel's height; out of place, a
+// thread whose block is done takes the back half of the largest block left
+// (RowShares).
 // A band's input rows are pointers: into the source, to a row of zeros, or,
 // for rows beyond the top and bottom edges, to the source row the border
 // mirrors or repeats.  Columns split in three: the interior, whose windows

@@ -23,10 +23,12 @@
  * memory is touched, and on any failure `dst` is left as it was.
  *
  * The rows are shared among the threads of an OpenMP parallel region
- * (OMP_NUM_THREADS, static split).  The method and the kernel are chosen by
- * window size and element type for this processor; the environment variable
- * MEDIAN_KERNEL can name another kernel (median_filter.h).  Calls on
- * different images may run at the same time.
+ * (OMP_NUM_THREADS): each starts on an equal block of rows and, out of
+ * place, when that is done takes half of the largest block left.  The
+ * method and the kernel are chosen by window size and element type for
+ * this processor; the environment variable MEDIAN_KERNEL can name another
+ * kernel (median_filter.h).  Calls on different images may run at the same
+ * time.
  *
  * Working memory: a call allocates, before it writes anything, a buffer per
  * thread that grows with the window and the channels but never with the

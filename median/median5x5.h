@@ -21,9 +21,11 @@
  * memory is touched, and on any failure `dst` is left as it was.
  *
  * The rows are shared among the threads of an OpenMP parallel region
- * (OMP_NUM_THREADS, static split), on the fastest kernel this processor
- * runs; the environment variable MEDIAN_KERNEL can name another (see
- * median_filter.h).  Calls on different images may run at the same time.
+ * (OMP_NUM_THREADS): each starts on an equal block of rows and, out of
+ * place, when that is done takes half of the largest block left.  The
+ * fastest kernel this processor runs filters them; the environment
+ * variable MEDIAN_KERNEL can name another (see median_filter.h).  Calls on
+ * different images may run at the same time.
  */
 #ifndef MEDIAN_MEDIAN5X5_H
 #define MEDIAN_MEDIAN5X5_H
