@@ -349,6 +349,18 @@ constexpr size_t PADDED_SCRATCH_BYTES =
     ((PADDED_BAND_ROWS + 2 * RADIUS) * (MAX_VECTOR_BYTES + 2 * RADIUS * 3) +
      PADDED_BAND_ROWS * MAX_VECTOR_BYTES + LINE - 1) / LINE * LINE;
 
+// Rows [first, end) of a frame.
+struct RowRange {
+  int32_t first, end;
+};
+
+// Block i of n contiguous blocks of row pairs of nearly equal size, as a
+// static schedule makes them, in a frame of h rows.
+RowRange equal_block(int32_t h, int64_t i, int64_t n) {
+  const int64_t pairs = (int64_t(h) + 1) / 2;
+  return {int32_t(pairs * i / n * 2), int32_t(std::min<int64_t>(pairs * (i + 1) / n * 2, h))};
+}
+
 // The rows of a frame filtered out of place, shared among the threads so
 // that one that runs slower (a busy sibling core, a neighbour on a shared
 // machine) takes fewer rows instead of holding the others up: with fixed
@@ -376,11 +388,9 @@ class RowShares {
     count_ = std::min(team, BLOCKS);
     band_ = band_rows;
     least_ = std::min(band_rows, 8 * std::max(ry, 1));
-    const int64_t pairs = (int64_t(h) + 1) / 2;
     for (int i = 0; i < count_; ++i) {
-      const int64_t first = pairs * i / count_ * 2, end = pairs * (i + 1) / count_ * 2;
-      blocks_[i].rows.store(pack(int32_t(first), int32_t(std::min<int64_t>(end, h))),
-                            std::memory_order_relaxed);
+      const RowRange block = equal_block(h, i, count_);
+      blocks_[i].rows.store(pack(block.first, block.end), std::memory_order_relaxed);
     }
   }
 
@@ -462,30 +472,25 @@ class RowShares {
 template <class T>
 void run_threads(const Image<T>& image, const KernelCode& code, int32_t band_rows, int threads,
                  unsigned char* memory, const Layout& layout) {
-  const int64_t pairs = (int64_t(image.h) + 1) / 2;
   const bool streaming =
       !image.in_place && int64_t(image.h) * image.width * int64_t(sizeof(T)) >= STREAMING_BYTES;
   RowShares shares;
 #pragma omp parallel num_threads(threads)
   {
     const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
-    // In place, contiguous blocks of nearly equal size, as a static
-    // schedule makes: each thread saves the rows around its block before
-    // any thread writes.
-    const int64_t first = image.in_place ? pairs * t / team * 2 : 0;
-    const int64_t end = !image.in_place ? image.h
-                        : pairs * (t + 1) / team * 2 < image.h ? pairs * (t + 1) / team * 2
-                                                               : image.h;
+    // In place, the blocks stay fixed: each thread saves the rows around
+    // its block before any thread writes.
+    const RowRange block = image.in_place ? equal_block(image.h, t, team) : RowRange{0, image.h};
     alignas(LINE) unsigned char stack[PADDED_SCRATCH_BYTES + PADDED_WORK_BYTES];
     unsigned char* const own = memory ? memory + t * layout.per_thread() : stack;
     const ThreadMemory<T> thread_memory{
         reinterpret_cast<T*>(own), layout.work ? own + layout.scratch : nullptr,
         reinterpret_cast<T*>(own + layout.scratch + layout.work)};
-    Worker<T> worker(image, code, band_rows, int32_t(first), int32_t(end), thread_memory, streaming);
+    Worker<T> worker(image, code, band_rows, block.first, block.end, thread_memory, streaming);
     if (image.in_place) {
-      if (first < end) worker.save_neighbours();
+      if (block.first < block.end) worker.save_neighbours();
 #pragma omp barrier
-      if (first < end) worker.run();
+      if (block.first < block.end) worker.run();
     } else {
 #pragma omp single
       shares.start(image.h, band_rows, image.ry, int(team));
