@@ -229,8 +229,9 @@ def front_page_table(python_md):
         f"Mpixel/s of `median_filter(a, K)` from Python (`bench/python_bench.py`) on "
         f"{'a ' + image.group(1) + ' crop of' if image else ''} the bundled photo, 3 channels, on {threads} "
         f"thread{'s' if threads != 1 else ''}, repeating the edge; × OpenCV: how many times as "
-        f"fast as `cv2.medianBlur(a, K)` on as many threads (—: OpenCV's 16-bit and float "
-        f"medians stop at 5x5). Median of alternating rounds." + scipy_note + when,
+        f"fast as the faster of `cv2.medianBlur(a, K)` (it runs on one thread) and "
+        f"`cv2.medianBlur` on one horizontal strip per thread at once (—: OpenCV's 16-bit and "
+        f"float medians stop at 5x5). Median of alternating rounds." + scipy_note + when,
         "",
         *lines])
 
