@@ -356,7 +356,8 @@ bool processor_has(const char* isa) {
   if (std::strcmp(isa, "avx") == 0) return __builtin_cpu_supports("avx");
   if (std::strcmp(isa, "avx2") == 0) return __builtin_cpu_supports("avx2");
   if (std::strcmp(isa, "avx512bw") == 0)
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("bmi2");
 #elif defined(__aarch64__)
   if (std::strcmp(isa, "neon") == 0) return true;
 #endif

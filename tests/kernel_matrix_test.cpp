@@ -342,6 +342,13 @@ TEST_P(AnyWindowMatrix, TileAndBandBoundaries) {
     };
     const Case rows[] = {{515, 2, {3, 3}}, {517, 2, {1, 3}}, {530, 2, {3, 1}}, {193, 2, {65, 3}},
                          {261, 2, {129, 3}}};
+    // A tile of ranks whose runs of one code are longer than 64 entries
+    // (192 x 154 elements, 116 a code), which the scans take in steps.
+    {
+      const Layout l{150, 90, 1, BORDERS[3], 1, 2, {65, 65}};
+      const std::vector<T> image = random_elements<T>(size_t(l.w) * l.h, &rng, false);
+      ASSERT_TRUE(same_elements(run_kernel(*kernel_, image, l), reference_of(image, l))) << describe(l);
+    }
     for (const Case& c : rows)
       for (int32_t channels = 1; channels <= 4; ++channels) {
         const Layout l{c.w, c.h, channels, BORDERS[i % 4], i % 3, i % 5, c.window};

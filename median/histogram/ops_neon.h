@@ -14,6 +14,7 @@ namespace median::detail::histogram {
 
 template <class Tag>
 struct Neon {
+  static constexpr bool WHOLE = false;  // 256 counts take 16 of the 32 registers
   using Bytes = uint8x16_t;
   [[gnu::always_inline]] static Bytes load_bytes(const uint8_t* p) { return vld1q_u8(p); }
   [[gnu::always_inline]] static void store_bytes(uint8_t* p, Bytes v) { vst1q_u8(p, v); }

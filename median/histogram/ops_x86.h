@@ -24,6 +24,9 @@ namespace median::detail::histogram {
 
 template <class Tag>
 struct BytesSse2 {
+  // Whether the window's whole cumulative histogram fits in registers (the
+  // `Whole` operations of Avx512bw).
+  static constexpr bool WHOLE = false;
   using Bytes = __m128i;
   [[gnu::always_inline]] static Bytes load_bytes(const uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -147,11 +150,85 @@ struct Avx512bw : Avx2<Tag> {
     return uint32_t(_mm256_cvtsi256_si32(broadcast(v, i))) & 0xFFFF;
   }
 
+  // The window's whole cumulative histogram: for each of the 256 values,
+  // how many of the window's values are at most it, 32 16-bit counts in
+  // each of eight registers (the other methods keep one block of 16 counts
+  // and bring blocks up to date when the median moves into them, which
+  // branches and reloads; this one does the same work for every output).
+  // A column's histogram is its 256 byte counts, cumulative the same way.
+  static constexpr bool WHOLE = true;
+  struct Whole {
+    __m512i h[8];
+  };
+  [[gnu::always_inline]] static Whole whole_zero() {
+    Whole w;
+    for (__m512i& h : w.h) h = _mm512_setzero_si512();
+    return w;
+  }
+  [[gnu::always_inline]] static __m512i widen32(const uint8_t* p) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+  }
+  // w + column `in` - column `out`.
+  [[gnu::always_inline]] static void whole_step(Whole& w, const uint8_t* in, const uint8_t* out) {
+    for (int q = 0; q < 8; ++q)
+      w.h[q] = _mm512_sub_epi16(_mm512_add_epi16(w.h[q], widen32(in + 32 * q)), widen32(out + 32 * q));
+  }
+  [[gnu::always_inline]] static void whole_add(Whole& w, const uint8_t* in) {
+    for (int q = 0; q < 8; ++q) w.h[q] = _mm512_add_epi16(w.h[q], widen32(in + 32 * q));
+  }
+  // How many of the 256 counts are at most k: the median's value, when k
+  // is its rank from 0.
+  [[gnu::always_inline]] static int whole_count_le(const Whole& w, uint32_t rank) {
+    const __m512i k = _mm512_set1_epi16(short(rank));
+    int n = 0;
+    for (int q = 0; q < 8; q += 2) {
+      const uint64_t m = uint64_t(_mm512_cmple_epu16_mask(w.h[q + 1], k)) << 32 |
+                         _mm512_cmple_epu16_mask(w.h[q], k);
+      n += __builtin_popcountll(m);
+    }
+    return n;
+  }
+  [[gnu::always_inline]] static void whole_store(const Whole& w, uint16_t* counts) {
+    for (int q = 0; q < 8; ++q) _mm512_storeu_si512(counts + 32 * q, w.h[q]);
+  }
+  // A column's cumulative histogram from its plain one, in place.
+  static void whole_column_prefix(uint8_t* column) {
+    __m128i carry = _mm_setzero_si128();
+    for (int b = 0; b < 256; b += 16) {
+      __m128i* const p = reinterpret_cast<__m128i*>(column + b);
+      const __m128i sums = _mm_add_epi8(BytesSse2<Tag>::prefix_bytes(_mm_loadu_si128(p)), carry);
+      _mm_storeu_si128(p, sums);
+      carry = _mm_shuffle_epi8(sums, _mm_set1_epi8(15));
+    }
+  }
+  // One row down for a column: value a comes in, d leaves; the counts of
+  // values at or above each change by one.  `steps`: 256 zero bytes, then
+  // 256 ones.
+  [[gnu::always_inline]] static void whole_column_slide(uint8_t* column, unsigned a, unsigned d,
+                                                      const uint8_t* steps) {
+    for (int q = 0; q < 4; ++q) {
+      __m512i* const p = reinterpret_cast<__m512i*>(column + 64 * q);
+      const __m512i plus = _mm512_loadu_si512(steps + 256 - a + 64 * q);
+      const __m512i minus = _mm512_loadu_si512(steps + 256 - d + 64 * q);
+      _mm512_storeu_si512(p, _mm512_sub_epi8(_mm512_add_epi8(_mm512_loadu_si512(p), plus), minus));
+    }
+  }
+
   static constexpr int POSITIONS = 16;
   [[gnu::always_inline]] static unsigned inside(const uint32_t* p, uint32_t origin, uint32_t limit) {
     const __m512i d = _mm512_sub_epi16(_mm512_loadu_si512(p), _mm512_set1_epi32(int(origin)));
     const __m512i l = _mm512_set1_epi32(int(limit));
     return unsigned(_mm512_cmpeq_epi32_mask(_mm512_max_epu16(d, l), l));
+  }
+  // inside for 64 entries, and the place of the nth (from 0) set bit of
+  // such a mask (BMI2, which every processor with AVX-512BW has).
+  [[gnu::always_inline]] static uint64_t inside64(const uint32_t* p, uint32_t origin, uint32_t limit) {
+    return uint64_t(inside(p + 48, origin, limit)) << 48 |
+           uint64_t(inside(p + 32, origin, limit)) << 32 |
+           uint64_t(inside(p + 16, origin, limit)) << 16 | inside(p, origin, limit);
+  }
+  [[gnu::always_inline]] static int nth_bit64(uint64_t mask, uint32_t nth) {
+    return __builtin_ctzll(_pdep_u64(uint64_t(1) << nth, mask));
   }
 };
 

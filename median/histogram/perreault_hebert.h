@@ -59,6 +59,12 @@
 //                           (each half wrapping on its own) are at most
 //                           limit's
 //   count_bits(mask)        the set bits of such a mask
+//   WHOLE                   whether the following exist (Avx512bw only):
+//   Whole, whole_zero, whole_add, whole_step, whole_count_le, whole_store,
+//   whole_column_prefix, whole_column_slide
+//                           the window's whole cumulative histogram in
+//                           registers and its columns' (whole_medians)
+//   inside64, nth_bit64     inside for 64 entries; the nth set bit
 //
 // Everything here is a template on Ops, whose tag is the kernel file's own:
 // code built with one instruction set's flags never meets another's.
@@ -238,6 +244,52 @@ void tile_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, ptrdi
                 const typename Ops::Counts& counts, int f) {
               found(r, channel + i * step, value, ranks, counts, f);
             });
+  }
+}
+
+// 256 zero bytes, then 256 ones: from byte 256 - v on, a column's step up
+// at value v.
+struct WholeSteps {
+  uint8_t at[2 * BINS];
+  constexpr WholeSteps() : at() {
+    for (int i = BINS; i < 2 * BINS; ++i) at[i] = 1;
+  }
+};
+alignas(64) inline constexpr WholeSteps WHOLE_STEPS{};
+
+// tile_medians of one channel for Ops that keep the window's whole
+// cumulative histogram (Ops::WHOLE): each column's counts of values at most
+// each of the 256 (BINS bytes), the window's the sum of its columns' in
+// registers.  found(r, x, value, nth, count): the median's value, its rank
+// among the window's elements of that value (from 0) and how many there
+// are.  `memory`: (width + 2 rx) * BINS bytes.
+template <class Ops, class Found>
+void whole_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, int32_t rx,
+                   int32_t ry, uint8_t* memory, Found found) {
+  const ptrdiff_t count = width + 2 * ptrdiff_t(rx);
+  const uint32_t k = uint32_t((2 * rx + 1) * (2 * ry + 1) - 1) / 2;
+  std::memset(memory, 0, size_t(count) * BINS);
+  for (int32_t q = 0; q <= 2 * ry; ++q)
+    for (ptrdiff_t j = 0; j < count; ++j) ++memory[j * BINS + in[q][j]];
+  for (ptrdiff_t j = 0; j < count; ++j) Ops::whole_column_prefix(memory + j * BINS);
+  alignas(64) uint16_t counts[BINS];
+  for (int32_t r = 0; r < rows; ++r) {
+    if (r) {
+      const uint8_t* const add = in[r + 2 * ry];
+      const uint8_t* const remove = in[r - 1];
+      for (ptrdiff_t j = 0; j < count; ++j)
+        Ops::whole_column_slide(memory + j * BINS, add[j], remove[j], WHOLE_STEPS.at);
+    }
+    typename Ops::Whole w = Ops::whole_zero();
+    for (ptrdiff_t c = 0; c <= 2 * rx; ++c) Ops::whole_add(w, memory + c * BINS);
+    for (ptrdiff_t i = 0; i < width; ++i) {
+      if (i) Ops::whole_step(w, memory + (i + 2 * rx) * BINS, memory + (i - 1) * BINS);
+      // The window's count at 255 is all of it, more than k: value < 256.
+      const int value = Ops::whole_count_le(w, k);
+      Ops::whole_store(w, counts);
+      const uint32_t before = value ? counts[value - 1] : 0;
+      found(r, i, uint32_t(value), k - before, counts[value] - before);
+    }
   }
 }
 

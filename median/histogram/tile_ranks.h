@@ -11,10 +11,19 @@
 //   code   each element's rank in that order, cut into 256 runs of equal
 //          length: its code, a byte, in an image of the tile's codes
 //   find   the median's code and its rank among the window's elements of
-//          that code, by the 8-bit method on the code image
+//          that code, by the 8-bit method on the code image (with
+//          AVX-512, by the window's whole cumulative histogram of codes in
+//          registers: whole_medians)
 //   scan   that code's run of positions, in order, from whichever end is
 //          nearer, counting those inside the window (a vector compare of
-//          both halves of the packed positions), to the median's element
+//          both halves of the packed positions), to the median's element;
+//          with AVX-512, from the run's start, 64 positions a step, the
+//          nth inside found by a bit deposit (nth_in_run)
+//
+// (On an AMD Zen 5, one thread, a 1920x1080x3 16-bit photo, 25x25: the
+// bidirectional scan took 42 % of the time, most of it in branches that
+// depend on the data; the whole histogram and the 64-position scan made
+// rank_avx512bw_u16 1.4 times as fast.)
 //
 // Ties do not matter: the order is total (by key, then position), and the
 // element found gives the median's bits back.  Floats are ordered by the
@@ -50,8 +59,8 @@ namespace median::detail::histogram {
 constexpr int CODES = 256;
 
 // Guard entries on each side of the positions: a scan's vector loads go
-// past the run's ends, and past the tile's, by less than a vector.
-constexpr ptrdiff_t GUARD = 16;
+// past the run's ends, and past the tile's, by less than 64 entries.
+constexpr ptrdiff_t GUARD = 64;
 
 // Output columns by output rows of a tile.
 struct RankTile {
@@ -161,6 +170,23 @@ ptrdiff_t nth_inside(const uint32_t* p, uint32_t origin, uint32_t limit, uint32_
   }
 }
 
+// The index, from p, of the nth (from 0) of p[0 .. length - 1] inside the
+// window, 64 entries at a time, for Ops with inside64 and nth_bit64: one
+// step and no branch that depends on the data for the runs of windows up
+// to 63 wide.  There must be such an entry.
+template <class Ops>
+[[gnu::always_inline]] inline ptrdiff_t nth_in_run(const uint32_t* p, ptrdiff_t length,
+                                                   uint32_t origin, uint32_t limit, uint32_t nth) {
+  for (ptrdiff_t j = 0;; j += 64) {
+    const ptrdiff_t left = length - j;
+    const uint64_t in =
+        Ops::inside64(p + j, origin, limit) & (left >= 64 ? ~uint64_t(0) : (uint64_t(1) << left) - 1);
+    const uint32_t count = uint32_t(__builtin_popcountll(in));
+    if (nth < count) return j + Ops::nth_bit64(in, nth);
+    nth -= count;
+  }
+}
+
 // Sorts n entries by their upper 32 bits, least significant digit first,
 // with the digits' counts of `digits`, between a and b; returns the one
 // that holds the result.
@@ -236,22 +262,32 @@ void rank_tile(const Band<T>& b, const RankLayout<Ops, T>& layout, int32_t r0, i
   const uint8_t* code_rows[MAX_INPUT_ROWS];
   for (int32_t q = 0; q < in_rows; ++q) code_rows[q] = codes + q * in_columns;
   const uint32_t limit = uint32_t(2 * ry) << 16 | uint32_t(2 * rx);
-  tile_medians<Ops>(
-      code_rows, rows, columns, 1, rx, ry, work + layout.columns,
-      [=](int32_t r, ptrdiff_t i, uint32_t code, const typename Ops::Counts& ranks,
-          const typename Ops::Counts& counts, int f) {
-        // The window's elements of this code, and the median's rank among them.
-        const uint32_t rank = Ops::lane(ranks, 0);
-        const uint32_t before = f ? Ops::lane(counts, f - 1) : 0;
-        const uint32_t nth = rank - before, count = Ops::lane(counts, f) - before;
-        const ptrdiff_t first = ptrdiff_t(code) * run, end = std::min(n, first + run);
-        const uint32_t origin = uint32_t(r) << 16 | uint32_t(i);
-        const uint32_t from_end = count - 1 - nth;
-        const ptrdiff_t at = nth <= from_end
-                                 ? first + nth_inside<Ops>(positions + first, origin, limit, nth, true)
-                                 : end + nth_inside<Ops>(positions + end, origin, limit, from_end, false);
-        K::store(out[r] + channel + (px0 + i) * step, uint32_t(sorted[at] >> 32));
-      });
+  // The median of output (r, i) is the nth (from 0) of the window's
+  // `count` elements of this code.
+  auto finish = [=](int32_t r, ptrdiff_t i, uint32_t code, uint32_t nth,
+                    [[maybe_unused]] uint32_t count) {
+    const ptrdiff_t first = ptrdiff_t(code) * run, end = std::min(n, first + run);
+    const uint32_t origin = uint32_t(r) << 16 | uint32_t(i);
+    ptrdiff_t at;
+    if constexpr (Ops::WHOLE) {
+      at = first + nth_in_run<Ops>(positions + first, end - first, origin, limit, nth);
+    } else {
+      const uint32_t from_end = count - 1 - nth;
+      at = nth <= from_end ? first + nth_inside<Ops>(positions + first, origin, limit, nth, true)
+                           : end + nth_inside<Ops>(positions + end, origin, limit, from_end, false);
+    }
+    K::store(out[r] + channel + (px0 + i) * step, uint32_t(sorted[at] >> 32));
+  };
+  if constexpr (Ops::WHOLE) {
+    whole_medians<Ops>(code_rows, rows, columns, rx, ry, work + layout.columns, finish);
+  } else {
+    tile_medians<Ops>(code_rows, rows, columns, 1, rx, ry, work + layout.columns,
+                      [=](int32_t r, ptrdiff_t i, uint32_t code, const typename Ops::Counts& ranks,
+                          const typename Ops::Counts& counts, int f) {
+                        const uint32_t before = f ? Ops::lane(counts, f - 1) : 0;
+                        finish(r, i, code, Ops::lane(ranks, 0) - before, Ops::lane(counts, f) - before);
+                      });
+  }
 }
 
 // A band of 16-bit or float elements, a tile at a time.
