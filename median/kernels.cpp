@@ -410,10 +410,12 @@ const std::vector<bool>& supported() {
 //     13x13, 15x15 (AVX2, AVX-512)
 //   17x17 (AVX2, AVX-512)           separable networks  separable networks
 //   19x19, 21x21 (AVX2, AVX-512)    histogram_<isa>     separable networks
-//                                                       (floats on AVX2:
+//                                                       (floats: on AVX2, and
+//                                                       at 21x21 on AVX-512,
 //                                                       rank_<isa>)
 //   23x23, 25x25 (AVX2, AVX-512),   histogram_<isa>     interpreted networks
-//     17x17 to 25x25 (NEON)                             (16 bits), rank_<isa>
+//     17x17 to 25x25 (NEON)                             (16 bits without
+//                                                       AVX-512), rank_<isa>
 //                                                       (floats beyond 17x17)
 //   width 127 to 253, height 1      huang_portable      rank_<isa>
 //   width 255, height 1             huang_portable      huang_portable
@@ -467,14 +469,23 @@ bool sliding_histogram_wins(Lane lane, int32_t window_width, int32_t window_heig
 // 9.0 against the ranks' 8.3 at 27x27 (679 KB of slots, more than the L2
 // cache of a Zen 3), 7.2 against 8.1 at 29x29 and 6.7 against 7.9 at 31x31,
 // so the interpreted windows still stop at 25x25.
+//
+// The AVX-512 ranks, which keep the window's whole histogram of codes in
+// registers (tile_ranks.h), beat the interpreted networks and the compiled
+// floats' 21x21: 16 bits 18.2 against 18.0 at 23x23 and 26.1 against 20.6
+// at 25x25, floats 22.9 against 20.3 at 21x21; not the compiled 16 bits'
+// 21x21 (29.4 against 43.5) nor floats' 19x19 (about 23 against 36).
+// Where the 512-bit min/max run at half rate (AMD Zen 4) the networks lose
+// more, the ranks' sorting and scans less.
 bool large_network_wins(const Kernel& k) {
   const int32_t window = k.window_width;
+  const bool whole_ranks = processor_has("avx512bw");
   if (k.code->interpreted)
-    return k.lane == Lane::u16 || (k.lane == Lane::f32 && window <= 17);
+    return (k.lane == Lane::u16 && !whole_ranks) || (k.lane == Lane::f32 && window <= 17);
   switch (k.lane) {
     case Lane::u8: return window <= 17;
     case Lane::u16: return true;
-    case Lane::f32: return window <= 17 || k.vector_bits == 512;
+    case Lane::f32: return window <= 17 || (k.vector_bits == 512 && window <= 19);
   }
   return false;
 }
