@@ -176,20 +176,32 @@ struct Avx512bw : Avx2<Tag> {
   [[gnu::always_inline]] static void whole_add(Whole& w, const uint8_t* in) {
     for (int q = 0; q < 8; ++q) w.h[q] = _mm512_add_epi16(w.h[q], widen32(in + 32 * q));
   }
-  // How many of the 256 counts are at most k: the median's value, when k
-  // is its rank from 0.
-  [[gnu::always_inline]] static int whole_count_le(const Whole& w, uint32_t rank) {
+  // How many of the 256 counts are at most `rank` (the median's value,
+  // when rank is its rank from 0), and in `below` the largest of those
+  // counts, 0 if none (the window's elements below that value: the counts
+  // rise along the lanes, so the largest at most rank is the one just
+  // before the median's value).  A masked max and a reduction, where reading
+  // the count back from memory would store all 256 each output.
+  [[gnu::always_inline]] static int whole_find(const Whole& w, uint32_t rank, uint32_t& below) {
     const __m512i k = _mm512_set1_epi16(short(rank));
+    __m512i most[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
     int n = 0;
     for (int q = 0; q < 8; q += 2) {
-      const uint64_t m = uint64_t(_mm512_cmple_epu16_mask(w.h[q + 1], k)) << 32 |
-                         _mm512_cmple_epu16_mask(w.h[q], k);
-      n += __builtin_popcountll(m);
+      const __mmask32 low = _mm512_cmple_epu16_mask(w.h[q], k);
+      const __mmask32 high = _mm512_cmple_epu16_mask(w.h[q + 1], k);
+      most[0] = _mm512_mask_max_epu16(most[0], low, most[0], w.h[q]);
+      most[1] = _mm512_mask_max_epu16(most[1], high, most[1], w.h[q + 1]);
+      n += __builtin_popcountll(uint64_t(high) << 32 | low);
     }
+    const __m512i m = _mm512_max_epu16(most[0], most[1]);
+    const __m256i m256 =
+        _mm256_max_epu16(_mm512_castsi512_si256(m), _mm512_extracti64x4_epi64(m, 1));
+    const __m128i m128 =
+        _mm_max_epu16(_mm256_castsi256_si128(m256), _mm256_extracti128_si256(m256, 1));
+    // The largest of eight as the smallest of their complements.
+    const __m128i least = _mm_minpos_epu16(_mm_xor_si128(m128, _mm_set1_epi32(-1)));
+    below = 0xFFFFu - (uint32_t(_mm_cvtsi128_si32(least)) & 0xFFFFu);
     return n;
-  }
-  [[gnu::always_inline]] static void whole_store(const Whole& w, uint16_t* counts) {
-    for (int q = 0; q < 8; ++q) _mm512_storeu_si512(counts + 32 * q, w.h[q]);
   }
   // A column's cumulative histogram from its plain one, in place.
   static void whole_column_prefix(uint8_t* column) {
@@ -201,16 +213,37 @@ struct Avx512bw : Avx2<Tag> {
       carry = _mm_shuffle_epi8(sums, _mm_set1_epi8(15));
     }
   }
+  // The 256 values, a byte each, in four registers: what a column's slide
+  // compares with.
+  struct Values {
+    __m512i v[4];
+  };
+  [[gnu::always_inline]] static Values whole_values() {
+    alignas(64) static constexpr struct Table {
+      uint8_t v[256];
+      constexpr Table() : v() {
+        for (int i = 0; i < 256; ++i) v[i] = uint8_t(i);
+      }
+    } TABLE{};
+    Values values;
+    for (int q = 0; q < 4; ++q) values.v[q] = _mm512_load_si512(TABLE.v + 64 * q);
+    return values;
+  }
   // One row down for a column: value a comes in, d leaves; the counts of
-  // values at or above each change by one.  `steps`: 256 zero bytes, then
-  // 256 ones.
+  // values at or above each change by one.  Compares against the values in
+  // registers, where loading a step of ones from a table at 256 - a split a
+  // cache line in nearly every load.
   [[gnu::always_inline]] static void whole_column_slide(uint8_t* column, unsigned a, unsigned d,
-                                                      const uint8_t* steps) {
+                                                      const Values& values) {
+    const __m512i in = _mm512_set1_epi8(char(a)), out = _mm512_set1_epi8(char(d));
+    const __m512i one = _mm512_set1_epi8(1);
     for (int q = 0; q < 4; ++q) {
       __m512i* const p = reinterpret_cast<__m512i*>(column + 64 * q);
-      const __m512i plus = _mm512_loadu_si512(steps + 256 - a + 64 * q);
-      const __m512i minus = _mm512_loadu_si512(steps + 256 - d + 64 * q);
-      _mm512_storeu_si512(p, _mm512_sub_epi8(_mm512_add_epi8(_mm512_loadu_si512(p), plus), minus));
+      const __mmask64 plus = _mm512_cmpge_epu8_mask(values.v[q], in);
+      const __mmask64 minus = _mm512_cmpge_epu8_mask(values.v[q], out);
+      const __m512i x = _mm512_loadu_si512(p);
+      const __m512i added = _mm512_mask_add_epi8(x, plus, x, one);
+      _mm512_storeu_si512(p, _mm512_mask_sub_epi8(added, minus, added, one));
     }
   }
 

@@ -60,8 +60,8 @@
 //                           limit's
 //   count_bits(mask)        the set bits of such a mask
 //   WHOLE                   whether the following exist (Avx512bw only):
-//   Whole, whole_zero, whole_add, whole_step, whole_count_le, whole_store,
-//   whole_column_prefix, whole_column_slide
+//   Whole, whole_zero, whole_add, whole_step, whole_find, Values,
+//   whole_values, whole_column_prefix, whole_column_slide
 //                           the window's whole cumulative histogram in
 //                           registers and its columns' (whole_medians)
 //   inside64, nth_bit64     inside for 64 entries; the nth set bit
@@ -247,22 +247,12 @@ void tile_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, ptrdi
   }
 }
 
-// 256 zero bytes, then 256 ones: from byte 256 - v on, a column's step up
-// at value v.
-struct WholeSteps {
-  uint8_t at[2 * BINS];
-  constexpr WholeSteps() : at() {
-    for (int i = BINS; i < 2 * BINS; ++i) at[i] = 1;
-  }
-};
-alignas(64) inline constexpr WholeSteps WHOLE_STEPS{};
-
 // tile_medians of one channel for Ops that keep the window's whole
 // cumulative histogram (Ops::WHOLE): each column's counts of values at most
 // each of the 256 (BINS bytes), the window's the sum of its columns' in
-// registers.  found(r, x, value, nth, count): the median's value, its rank
-// among the window's elements of that value (from 0) and how many there
-// are.  `memory`: (width + 2 rx) * BINS bytes.
+// registers.  found(r, x, value, nth) for output x of row r: the median's
+// value and its rank among the window's elements of that value (from 0).
+// `memory`: (width + 2 rx) * BINS bytes.
 template <class Ops, class Found>
 void whole_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, int32_t rx,
                    int32_t ry, uint8_t* memory, Found found) {
@@ -272,23 +262,22 @@ void whole_medians(const uint8_t* const* in, int32_t rows, ptrdiff_t width, int3
   for (int32_t q = 0; q <= 2 * ry; ++q)
     for (ptrdiff_t j = 0; j < count; ++j) ++memory[j * BINS + in[q][j]];
   for (ptrdiff_t j = 0; j < count; ++j) Ops::whole_column_prefix(memory + j * BINS);
-  alignas(64) uint16_t counts[BINS];
+  const typename Ops::Values values = Ops::whole_values();
   for (int32_t r = 0; r < rows; ++r) {
     if (r) {
       const uint8_t* const add = in[r + 2 * ry];
       const uint8_t* const remove = in[r - 1];
       for (ptrdiff_t j = 0; j < count; ++j)
-        Ops::whole_column_slide(memory + j * BINS, add[j], remove[j], WHOLE_STEPS.at);
+        Ops::whole_column_slide(memory + j * BINS, add[j], remove[j], values);
     }
     typename Ops::Whole w = Ops::whole_zero();
     for (ptrdiff_t c = 0; c <= 2 * rx; ++c) Ops::whole_add(w, memory + c * BINS);
     for (ptrdiff_t i = 0; i < width; ++i) {
       if (i) Ops::whole_step(w, memory + (i + 2 * rx) * BINS, memory + (i - 1) * BINS);
       // The window's count at 255 is all of it, more than k: value < 256.
-      const int value = Ops::whole_count_le(w, k);
-      Ops::whole_store(w, counts);
-      const uint32_t before = value ? counts[value - 1] : 0;
-      found(r, i, uint32_t(value), k - before, counts[value] - before);
+      uint32_t before;
+      const int value = Ops::whole_find(w, k, before);
+      found(r, i, uint32_t(value), k - before);
     }
   }
 }
