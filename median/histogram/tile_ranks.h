@@ -197,7 +197,11 @@ template <class Ops>
 
 // Sorts n entries by their upper 32 bits, least significant digit first,
 // with the digits' counts of `digits`, between a and b; returns the one
-// that holds the result.
+// that holds the result.  (A photo's entries come in runs of equal digits,
+// whose counts' increments wait on each other through memory; counting
+// and placing four stretches of the entries at once, each with counts of
+// its own, ran no faster: 0.6 to 1.0 times as fast, 16 bits at 25x25, one
+// thread of an AMD Zen 5.)
 template <class Ops, class T>
 uint64_t* sort_entries(uint64_t* a, uint64_t* b, ptrdiff_t n, uint32_t* digits) {
   using K = Keys<Ops, T>;
